@@ -1,0 +1,1 @@
+M.K.placeholder

@@ -1,0 +1,37 @@
+// A picture control: draws its picture unscaled from its top-left corner,
+// clipped to its own rectangle. A transparent picture takes the colour of
+// its bottom-left pixel as the transparent colour. Reports clicks and
+// pointer movement (without a button held) over it.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+class TImage : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QImage picture READ picture WRITE setPicture)
+    Q_PROPERTY(bool transparent READ transparent WRITE setTransparent)
+public:
+    explicit TImage(QWidget* parent = nullptr);
+
+    const QImage& picture() const { return m_picture; }
+    void setPicture(const QImage& picture);
+    bool transparent() const { return m_transparent; }
+    void setTransparent(bool on);
+
+signals:
+    void clicked();
+    void mouseMoved();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void prepare();
+
+    QImage m_picture;
+    QPixmap m_shown; // m_picture with the transparent colour cut out
+    bool m_transparent = false;
+};

@@ -1,0 +1,59 @@
+#include "Application.h"
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "Unit6.h"
+
+#include <QCoreApplication>
+
+namespace {
+InstallerSetup g_setup;
+bool g_terminated = false;
+}
+
+const InstallerSetup& CurrentSetup()
+{
+    return g_setup;
+}
+
+void CreateInstallerWindows(const InstallerSetup& setup)
+{
+    g_setup = setup;
+    g_terminated = false;
+    Form1 = new TForm1();
+    Form2 = new TForm2();
+    Form3 = new TForm3();
+    Form4 = new TForm4();
+    Form5 = new TForm5();
+    Form6 = new TForm6();
+}
+
+void DestroyInstallerWindows()
+{
+    delete Form6;
+    delete Form5;
+    delete Form4;
+    delete Form3;
+    delete Form2;
+    delete Form1;
+    Form6 = nullptr;
+    Form5 = nullptr;
+    Form4 = nullptr;
+    Form3 = nullptr;
+    Form2 = nullptr;
+    Form1 = nullptr;
+}
+
+void TerminateInstaller()
+{
+    g_terminated = true;
+    QCoreApplication::exit(0);
+}
+
+bool InstallerTerminated()
+{
+    return g_terminated;
+}

@@ -1,0 +1,10 @@
+#include "Music.h"
+
+bool StartMusic(const QString&)
+{
+    return true;
+}
+
+void StopMusic()
+{
+}

@@ -1,0 +1,123 @@
+#include "Unit1.h"
+
+#include "Application.h"
+#include "BitmapFont.h"
+#include "CurrentDirectory.h"
+#include "DefinitionLoading.h"
+#include "ErrorReport.h"
+#include "InstallDescription.h"
+#include "Music.h"
+#include "Unit2.h"
+
+#include <QCloseEvent>
+#include <QFile>
+
+TForm1* Form1 = nullptr;
+
+TForm1::TForm1(QWidget* parent)
+    : TForm(Frame::None, QSize(452, 345), parent)
+{
+    {
+        DefinitionLoading loading;
+        setupUi(this);
+        m_sourceDirectory = QString::fromStdString(CurrentDirectory::get());
+        Image1->setPicture(QImage(QStringLiteral(":/art/background.png")));
+        Image2->setPicture(QImage(QStringLiteral(":/art/row1.png")));
+        Image3->setPicture(QImage(QStringLiteral(":/art/row2.png")));
+        Image4->setPicture(QImage(QStringLiteral(":/art/row3.png")));
+        Image5->setPicture(QImage(QStringLiteral(":/art/row1lit.png")));
+        Image6->setPicture(QImage(QStringLiteral(":/art/row2lit.png")));
+        Image7->setPicture(QImage(QStringLiteral(":/art/row3lit.png")));
+        imgsource->setPicture(QImage(QStringLiteral(":/art/glyphs.png")));
+        LabelFrom->adjustSize();
+        loading.finish();
+    }
+
+    connect(Image1, &TImage::mouseMoved, this, [this] { Image1MouseMove(); });
+    connect(Image2, &TImage::mouseMoved, this, [this] { Image2MouseMove(); });
+    connect(Image3, &TImage::mouseMoved, this, [this] { Image3MouseMove(); });
+    connect(Image4, &TImage::mouseMoved, this, [this] { Image4MouseMove(); });
+    connect(Image5, &TImage::clicked, this, [this] { ErrorReport::guarded([this] { Image5Click(); }); });
+    connect(Image6, &TImage::clicked, this, [this] { ErrorReport::guarded([this] { Image6Click(); }); });
+    connect(Image7, &TImage::clicked, this, [this] { ErrorReport::guarded([this] { Image7Click(); }); });
+
+    ErrorReport::guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate()
+{
+    if (!StartMusic(CurrentSetup().musicResource))
+        return;
+    CurrentDirectory::set(QFile::encodeName(CurrentSetup().programFolder).toStdString());
+    ReadInstallDescription(*this);
+}
+
+void TForm1::DrawBitmapText(const QString& text)
+{
+    QImage title = imgdest->picture();
+    if (title.size() != imgdest->size()) {
+        title = QImage(imgdest->size(), QImage::Format_RGB32);
+        title.fill(Qt::black);
+    }
+    BitmapFont::DrawBitmapText(imgsource->picture(), title, text);
+    imgdest->setPicture(title);
+}
+
+void TForm1::setBannerText(const QString&)
+{
+}
+
+void TForm1::lightRow(int row)
+{
+    Image5->setVisible(row == 1);
+    Image6->setVisible(row == 2);
+    Image7->setVisible(row == 3);
+}
+
+void TForm1::Image1MouseMove()
+{
+    lightRow(0);
+}
+
+void TForm1::Image2MouseMove()
+{
+    lightRow(1);
+}
+
+void TForm1::Image3MouseMove()
+{
+    lightRow(2);
+}
+
+void TForm1::Image4MouseMove()
+{
+    lightRow(3);
+}
+
+void TForm1::Image5Click()
+{
+    Form2->show();
+    Form2->Label8->setText(Label10->text() + QStringLiteral(" Mb."));
+    setEnabled(false);
+}
+
+void TForm1::Image6Click()
+{
+}
+
+void TForm1::Image7Click()
+{
+}
+
+void TForm1::FormClose()
+{
+    StopMusic();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
