@@ -23,7 +23,7 @@ bool isWindowsProgram(const QString& file)
 // were written for such a file system), or on PATH for a bare name.
 QString locate(const QString& file)
 {
-    const QString resolved = QFile::decodeName(ReleaseFiles::resolve(QFile::encodeName(file).toStdString()));
+    const QString resolved = QFile::decodeName(QByteArray::fromStdString(ReleaseFiles::resolve(QFile::encodeName(file).toStdString())));
     if (QFileInfo::exists(resolved))
         return QFileInfo(resolved).absoluteFilePath();
     if (!file.contains(QLatin1Char('/'))) {
