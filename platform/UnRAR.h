@@ -1,0 +1,88 @@
+// The archive layer: the calls, records, callbacks and codes of the UnRAR
+// library, answered by libarchive and our own reading of the RAR block
+// headers. Qt-free.
+//
+// Paths are byte strings in the local file-name encoding with "/"
+// separators. Entries are written under the process's current directory with
+// the paths stored in the archive; nothing is ever written outside it.
+#pragma once
+
+#include <functional>
+
+// Result codes.
+constexpr int ERAR_SUCCESS = 0;
+constexpr int ERAR_END_ARCHIVE = 10;
+constexpr int ERAR_NO_MEMORY = 11;
+constexpr int ERAR_BAD_DATA = 12;
+constexpr int ERAR_BAD_ARCHIVE = 13;
+constexpr int ERAR_UNKNOWN_FORMAT = 14;
+constexpr int ERAR_EOPEN = 15;
+constexpr int ERAR_ECREATE = 16;
+constexpr int ERAR_ECLOSE = 17;
+constexpr int ERAR_EREAD = 18;
+constexpr int ERAR_EWRITE = 19;
+
+// Open modes.
+constexpr unsigned RAR_OM_LIST = 0;
+constexpr unsigned RAR_OM_EXTRACT = 1;
+
+// Operations of RARProcessFile.
+constexpr int RAR_SKIP = 0;
+constexpr int RAR_TEST = 1;
+constexpr int RAR_EXTRACT = 2;
+
+// Modes of the change-volume callback.
+constexpr int RAR_VOL_ASK = 0;    // the next volume is missing: 1 retries it, 0 gives up
+constexpr int RAR_VOL_NOTIFY = 1; // a new volume has been opened
+
+struct RAROpenArchiveData {
+    const char* ArcName = nullptr;
+    unsigned OpenMode = RAR_OM_LIST;
+    unsigned OpenResult = 0;
+    char* CmtBuf = nullptr; // receives the archive comment, NUL-terminated
+    unsigned CmtBufSize = 0;
+    unsigned CmtSize = 0;   // bytes written to CmtBuf, NUL included
+    unsigned CmtState = 0;  // 0 none, 1 read, ERAR_NO_MEMORY buffer too small (cut), ERAR_BAD_DATA damaged
+};
+
+struct RARHeaderData {
+    char ArcName[260] = {};  // the volume the entry starts in
+    char FileName[260] = {}; // the stored path, "/" separators, NUL-terminated (cut if longer)
+    unsigned Flags = 0;
+    unsigned PackSize = 0;
+    unsigned UnpSize = 0;     // unpacked size, low 32 bits
+    unsigned UnpSizeHigh = 0; // unpacked size, high 32 bits
+    unsigned HostOS = 0;
+    unsigned FileCRC = 0;
+    unsigned FileTime = 0;    // DOS date and time
+    unsigned UnpVer = 0;
+    unsigned Method = 0;
+    unsigned FileAttr = 0;
+    char* CmtBuf = nullptr;   // entry comments are not supported: leave null
+    unsigned CmtBufSize = 0;
+    unsigned CmtSize = 0;
+    unsigned CmtState = 0;
+};
+
+struct RARArchive;
+using RARHandle = RARArchive*;
+
+// Called with the path of a volume (a buffer of RAR_VOLUME_PATH_SIZE bytes
+// that the callback may change to point elsewhere) and a mode.
+constexpr int RAR_VOLUME_PATH_SIZE = 4096;
+using CHANGEVOLPROC = std::function<int(char* volumePath, int mode)>;
+// Called for every chunk of unpacked data (bounded in size); an answer of 0
+// or less stops the entry, removes what was written of it and fails it.
+using PROCESSDATAPROC = std::function<int(unsigned char* data, int size)>;
+
+// Opens the first volume; OpenResult says why when the handle is null.
+RARHandle RAROpenArchive(RAROpenArchiveData* data);
+int RARCloseArchive(RARHandle archive);
+// Reads the next entry's header: 0, ERAR_END_ARCHIVE at the end, or a
+// failure code (ERAR_BAD_DATA for a damaged header).
+int RARReadHeader(RARHandle archive, RARHeaderData* header);
+// Extracts (RAR_EXTRACT), tests or skips the entry whose header was read
+// last. destPath and destName are not supported and must be null.
+int RARProcessFile(RARHandle archive, int operation, const char* destPath, const char* destName);
+void RARSetChangeVolProc(RARHandle archive, CHANGEVOLPROC callback);
+void RARSetProcessDataProc(RARHandle archive, PROCESSDATAPROC callback);
