@@ -21,6 +21,9 @@ const InstallerSetup& CurrentSetup()
 
 void CreateInstallerWindows(const InstallerSetup& setup)
 {
+    // The resources live in a static library: nothing would pull them in.
+    Q_INIT_RESOURCE(installer);
+    Q_INIT_RESOURCE(music);
     g_setup = setup;
     g_terminated = false;
     Form1 = new TForm1();

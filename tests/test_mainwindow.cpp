@@ -1,0 +1,244 @@
+// The installer's main window: start-up from a release folder, the install
+// description's values in their holders, the title, the menu rows.
+#include "Application.h"
+#include "TestSupport.h"
+#include "Unit1.h"
+#include "Unit2.h"
+
+#include <QtTest>
+
+using namespace TestSupport;
+
+namespace {
+
+QByteArray lines(const QStringList& values)
+{
+    QByteArray bytes;
+    for (const QString& v : values)
+        bytes += v.toUtf8() + "\r\n";
+    return bytes;
+}
+
+const QStringList CompleteFile = {
+    "Release title: Space Game",
+    "From         : the Space Team",
+    "Directory    : SPACEGAME",
+    "Archive      : GAME.RAR",
+    "Size in MB   : 120 ",
+    "Registry file: SPACE.REG",
+    "Shortcut     : Space Game",
+    "Program      : SPACE.EXE",
+    "Information  : A small game about space.",
+    "Banner       : Welcome to Space Game, have fun!",
+    "Eleventh     : ignored",
+};
+
+}
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_program; // the installer's own folder
+    QTemporaryDir m_elsewhere;
+
+    void start(const QByteArray* installIni)
+    {
+        QFile::remove(m_program.filePath("install.ini"));
+        if (installIni)
+            writeFile(m_program.filePath("install.ini"), *installIni);
+        CreateInstallerWindows({ m_program.path() });
+    }
+
+private slots:
+    void init()
+    {
+        QDir::setCurrent(m_elsewhere.path());
+    }
+    void cleanup()
+    {
+        DestroyInstallerWindows();
+    }
+
+    void valuesIntoTheirHolders()
+    {
+        DialogRecorder boxes;
+        const QByteArray file = lines(CompleteFile);
+        start(&file);
+        QVERIFY(boxes.boxes().empty());
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("the Space Team"));
+        QCOMPARE(Form1->Label7->text(), QStringLiteral("SPACEGAME"));
+        QCOMPARE(Form1->Label8->text(), m_elsewhere.path() + "/GAME.RAR");
+        QCOMPARE(Form1->Label9->text(), m_elsewhere.path() + "/");
+        QCOMPARE(Form1->Label10->text(), QStringLiteral("120 "));
+        QCOMPARE(Form1->Edit1->text(), QStringLiteral("SPACE.REG"));
+        QCOMPARE(Form1->Label6->text(), QStringLiteral("Space Game.lnk"));
+        QCOMPARE(Form1->Label14->text(), QStringLiteral("SPACE.EXE"));
+        QCOMPARE(Form1->Label11->text(), QStringLiteral("A small game about space."));
+        // The description is read from the program's folder, which is now current.
+        QCOMPARE(QDir::currentPath(), m_program.path());
+        QCOMPARE(Form1->sourceDirectory(), m_elsewhere.path());
+    }
+
+    void labelColumnIsFifteenCharacters()
+    {
+        const QByteArray file = lines({ "Release title: Space Game", "From         :the Team", "Directory    :   padded   ",
+            "", "", "", "Shortcut     : Game.lnk" });
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("he Team"));
+        QCOMPARE(Form1->Label7->text(), QStringLiteral("  padded   "));
+        QCOMPARE(Form1->Label6->text(), QStringLiteral("Game.lnk.lnk"));
+    }
+
+    void fewerThanTenLines()
+    {
+        const QByteArray file = lines({ "Release title: X", "From         : Y" });
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("Y"));
+        QCOMPARE(Form1->Label7->text(), QString());
+        QCOMPARE(Form1->Label8->text(), m_elsewhere.path() + "/");
+        QCOMPARE(Form1->Label10->text(), QString());
+        QCOMPARE(Form1->Edit1->text(), QString());
+        QCOMPARE(Form1->Label6->text(), QStringLiteral(".lnk"));
+        QCOMPARE(Form1->Label14->text(), QString());
+        QCOMPARE(Form1->Label11->text(), QString());
+    }
+
+    void lineFeedsAloneMakeOneLine()
+    {
+        const QByteArray file = "Release title: A\nFrom         : B\n";
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Label2->text(), QString());
+        QCOMPARE(Form1->Label6->text(), QStringLiteral(".lnk"));
+    }
+
+    void endOfFileMarkInsideALine()
+    {
+        QByteArray file = lines(CompleteFile);
+        file.replace("120 ", "12\x1a" "0 ");
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Label10->text(), QStringLiteral("12"));
+        QCOMPARE(Form1->Edit1->text(), QString());
+        QCOMPARE(Form1->Label11->text(), QString());
+    }
+
+    void windows1252Values()
+    {
+        QByteArray file = "Release title: x\r\nFrom         : caf\xe9 \x80\r\n";
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("caf\u00e9 \u20ac"));
+    }
+
+    void sourceDirectoryAtTheRoot()
+    {
+        QDir::setCurrent(QStringLiteral("/"));
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Label9->text(), QStringLiteral("/"));
+        QCOMPARE(Form1->Label8->text(), QStringLiteral("/GAME.RAR"));
+    }
+
+    void missingDescription()
+    {
+        DialogRecorder boxes;
+        start(nullptr);
+        QCOMPARE(boxes.texts(), QStringList { "File not found." });
+        QCOMPARE(boxes.boxes()[0].icon, Dialogs::Icon::Stop);
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("[oRb]"));
+        QCOMPARE(Form1->Label11->text(),
+            QStringLiteral("The INSTALL.INI File has been deleted, or hasn't been included with this release..."));
+        for (const char* holder : { "Label6", "Label7", "Label8", "Label9", "Label10", "Label14" })
+            QCOMPARE(Form1->findChild<QLabel*>(holder)->text(), QString::fromLatin1(holder));
+        QCOMPARE(Form1->Edit1->text(), QStringLiteral("Edit1"));
+        QVERIFY(Form1->imgdest->picture().isNull());
+    }
+
+    void titleDrawnIntoItsStrip()
+    {
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        const QImage title = Form1->imgdest->picture();
+        QCOMPARE(title.size(), QSize(417, 45));
+        const QImage strip = Form1->imgsource->picture().convertToFormat(QImage::Format_RGB32);
+        // "S" (419..434) is the first glyph, then "p" (372..387).
+        for (int x = 0; x < 15; ++x)
+            for (int y = 0; y < 45; y += 11) {
+                QCOMPARE(title.pixel(x, y), strip.pixel(419 + x, y));
+                QCOMPARE(title.pixel(15 + x, y), strip.pixel(372 + x, y));
+            }
+        // The blanks after the title leave the bottom-left pixel black, the
+        // transparent colour.
+        QCOMPARE(title.pixel(0, 44), strip.pixel(672, 44));
+    }
+
+    void windowGeometryAndInitialState()
+    {
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->size(), QSize(452, 345));
+        QVERIFY(Form1->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(Form1->windowTitle(), QStringLiteral("MERIK Installer"));
+        QCOMPARE(Form1->imgdest->geometry(), QRect(29, 21, 417, 45));
+        QCOMPARE(Form1->Label11->geometry(), QRect(192, 194, 248, 63));
+        QCOMPARE(Form1->Image1->picture().size(), QSize(450, 344));
+        for (QWidget* lit : { Form1->Image5, Form1->Image6, Form1->Image7 })
+            QVERIFY(lit->isHidden());
+        for (QWidget* other : { static_cast<QWidget*>(Form2), static_cast<QWidget*>(Form1->Edit1) })
+            QVERIFY(other->isHidden());
+    }
+
+    void menuRowLighting()
+    {
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        auto lit = [] { return QList<bool> { Form1->Image5->isVisible(), Form1->Image6->isVisible(), Form1->Image7->isVisible() }; };
+        QTest::mouseMove(Form1->Image2, QPoint(100, 5));
+        QCOMPARE(lit(), (QList<bool> { true, false, false }));
+        QTest::mouseMove(Form1->Image4, QPoint(100, 5)); // straight from row 1 to row 3
+        QCOMPARE(lit(), (QList<bool> { false, false, true }));
+        QTest::mouseMove(Form1->Image3, QPoint(10, 5));
+        QCOMPARE(lit(), (QList<bool> { false, true, false }));
+        // Leaving the window does not put the light out; the background does.
+        QTest::mouseMove(Form1, QPoint(-50, -50));
+        QCOMPARE(lit(), (QList<bool> { false, true, false }));
+        QTest::mouseMove(Form1->Image1, QPoint(200, 100));
+        QCOMPARE(lit(), (QList<bool> { false, false, false }));
+    }
+
+    void installShowsTheChooser()
+    {
+        QByteArray file = lines(CompleteFile);
+        file.replace("120 ", "12");
+        DialogRecorder boxes;
+        start(&file);
+        Form1->show();
+        Form1->Image2MouseMove();
+        QTest::mouseClick(Form1->Image5, Qt::LeftButton, {}, QPoint(50, 5));
+        QVERIFY(Form2->isVisible());
+        QCOMPARE(Form2->Label8->text(), QStringLiteral("12 Mb."));
+        QVERIFY(!Form1->isEnabled());
+    }
+
+    void plainRowsIgnoreClicks()
+    {
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        Form1->show();
+        QTest::mouseClick(Form1->Image2, Qt::LeftButton, {}, QPoint(50, 5));
+        QVERIFY(!Form2->isVisible());
+        QVERIFY(Form1->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
