@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace Shell {
@@ -34,10 +35,20 @@ QString locate(const QString& file)
     return file;
 }
 
+// Something the desktop opens although it is no file here ("http://...",
+// "mailto:...").
+bool isAddress(const QString& file)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    return scheme.match(file).hasMatch();
+}
+
 }
 
 Command resolve(const QString& requested, const QString& parameters)
 {
+    if (requested.isEmpty())
+        return {};
     const QString file = AnsiText::releasePath(requested);
     const QString name = QFileInfo(file).fileName().toLower();
     const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
@@ -51,6 +62,8 @@ Command resolve(const QString& requested, const QString& parameters)
         return { wine, { QStringLiteral("regedit"), parameters } };
     }
     const QString path = locate(file);
+    // Wine brings its own programs (notepad.exe...), so a Windows program
+    // goes to it even when no such file is here.
     if (isWindowsProgram(path)) {
         if (wine.isEmpty())
             return {};
@@ -59,6 +72,9 @@ Command resolve(const QString& requested, const QString& parameters)
     const QFileInfo info(path);
     if (info.isFile() && info.isExecutable())
         return { path, QProcess::splitCommand(parameters) };
+    // A file that is not there fails quietly, as the shell's would.
+    if (!info.exists() && !isAddress(file))
+        return {};
     return { opener, { path } };
 }
 

@@ -1,0 +1,257 @@
+// The shell's "open" requests, checked against the processes they really
+// start: recording stand-ins for xdg-open and wine (and the programs
+// themselves) on a PATH of the test's own write down what they were given.
+#include "Shell.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// One started process: its name, the directory it ran in, its arguments.
+struct Call {
+    QString name;
+    QString directory;
+    QStringList arguments;
+    bool operator==(const Call&) const = default;
+};
+
+QString shellQuoted(const QString& text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// A program that appends its name, working directory and arguments to `log`
+// (shell built-ins only, so it runs with any PATH).
+void writeRecorder(const QString& path, const QString& log)
+{
+    const QString name = QFileInfo(path).fileName();
+    TestSupport::writeFile(path,
+        QStringLiteral("#!/bin/sh\n"
+                       "{ printf '%s\\n' \"--- %1\" \"$(pwd -P)\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } >> %2\n")
+            .arg(name, shellQuoted(log))
+            .toUtf8());
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
+}
+
+QList<Call> readCalls(const QString& log)
+{
+    QList<Call> calls;
+    const QString text = QString::fromUtf8(TestSupport::readFile(log));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (const QString& line : lines) {
+        if (line.startsWith(QStringLiteral("--- ")))
+            calls.append({ line.mid(4), {}, {} });
+        else if (!calls.isEmpty() && calls.last().directory.isNull())
+            calls.last().directory = line;
+        else if (!calls.isEmpty())
+            calls.last().arguments.append(line);
+    }
+    return calls;
+}
+
+const QString Sentinel = QStringLiteral("https://sentinel.invalid/");
+
+}
+
+class TestShell : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void requests_data();
+    void requests();
+    void resolvesAgainstTheCurrentDirectoryAtTheTimeOfTheRequest();
+
+private:
+    void usePath(bool withWine);
+    // What the request started, once a sentinel request made after it has
+    // arrived (so that a request that starts nothing is seen to do so).
+    QList<Call> callsAfter(const QString& file, const QString& parameters);
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TestSupport::CurrentDirectoryGuard> m_cwd;
+    QByteArray m_savedPath;
+    QString m_log;
+    QString m_work; // the current directory of the requests
+};
+
+void TestShell::init()
+{
+    m_root = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_root->isValid());
+    m_cwd = std::make_unique<TestSupport::CurrentDirectoryGuard>();
+    m_savedPath = qgetenv("PATH");
+    const QString root = QDir(m_root->path()).canonicalPath();
+    m_log = root + QStringLiteral("/calls.log");
+    writeRecorder(root + QStringLiteral("/bin/xdg-open"), m_log);
+    writeRecorder(root + QStringLiteral("/bin/mytool"), m_log);
+    writeRecorder(root + QStringLiteral("/winebin/wine"), m_log);
+    m_work = root + QStringLiteral("/work dir");
+    QVERIFY(QDir().mkpath(m_work));
+    QVERIFY(QDir::setCurrent(m_work));
+}
+
+void TestShell::cleanup()
+{
+    qputenv("PATH", m_savedPath);
+    m_cwd.reset();
+    m_root.reset();
+}
+
+void TestShell::usePath(bool withWine)
+{
+    const QString root = QDir(m_root->path()).canonicalPath();
+    QString path = root + QStringLiteral("/bin");
+    if (withWine)
+        path += QStringLiteral(":") + root + QStringLiteral("/winebin");
+    qputenv("PATH", QFile::encodeName(path));
+}
+
+QList<Call> TestShell::callsAfter(const QString& file, const QString& parameters)
+{
+    Shell::ShellExecute(file, parameters);
+    Shell::ShellExecute(Sentinel, QString());
+    auto sentinelSeen = [this] {
+        for (const Call& call : readCalls(m_log))
+            if (call.arguments == QStringList { Sentinel })
+                return true;
+        return false;
+    };
+    if (!QTest::qWaitFor(sentinelSeen, 10000))
+        return { { QStringLiteral("sentinel never arrived"), {}, {} } };
+    QTest::qWait(300); // a request that did start something has had its time
+    QList<Call> calls = readCalls(m_log);
+    calls.removeIf([](const Call& call) { return call.arguments == QStringList { Sentinel }; });
+    return calls;
+}
+
+void TestShell::requests_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("parameters");
+    QTest::addColumn<bool>("withWine");
+    // Files the request finds in the current directory ("*" marks programs).
+    QTest::addColumn<QStringList>("present");
+    // Each call as "name|argument|argument..."; "@" stands for the current
+    // directory.
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("folder window, blanks kept in one argument")
+        << "explorer.exe" << "@/Star Cruiser" << true << QStringList {}
+        << QStringList { "xdg-open|@/Star Cruiser" };
+    QTest::newRow("folder window named with a Windows path and capitals")
+        << "C:\\WINDOWS\\EXPLORER.EXE" << "@\\Star Cruiser" << false << QStringList {}
+        << QStringList { "xdg-open|@/Star Cruiser" };
+    QTest::newRow("registry file with blanks is one argument of regedit")
+        << "regedit.exe" << "@/My Game/STAR CRUISER.REG" << true << QStringList {}
+        << QStringList { "wine|regedit|@/My Game/STAR CRUISER.REG" };
+    QTest::newRow("no registry editor without wine")
+        << "regedit.exe" << "@/STARCRSR.REG" << false << QStringList {}
+        << QStringList {};
+    QTest::newRow("Windows program through wine, parameters split")
+        << "SETUP.EXE" << "-x \"two words\" c:\\dir" << true << QStringList { "SETUP.EXE" }
+        << QStringList { "wine|@/SETUP.EXE|-x|two words|c:\\dir" };
+    QTest::newRow("Windows program found ignoring case")
+        << "setup.exe" << "" << true << QStringList { "Setup.Exe" }
+        << QStringList { "wine|@/Setup.Exe" };
+    QTest::newRow("no Windows program without wine")
+        << "SETUP.EXE" << "-x" << false << QStringList { "SETUP.EXE" }
+        << QStringList {};
+    // Command lines of releases were written for Windows: double quotes
+    // group, single quotes are ordinary characters.
+    QTest::newRow("executable run directly, parameters split as a shell would")
+        << "play.sh" << "--level 3 \"big ship\"  'single quoted'" << false << QStringList { "*play.sh" }
+        << QStringList { "play.sh|--level|3|big ship|'single|quoted'" };
+    QTest::newRow("executable found ignoring case")
+        << "PLAY.SH" << "" << false << QStringList { "*play.sh" }
+        << QStringList { "play.sh" };
+    QTest::newRow("executable below the current directory, Windows separator")
+        << "BIN\\Run.sh" << "fast" << false << QStringList { "*bin/run.sh" }
+        << QStringList { "run.sh|fast" };
+    QTest::newRow("bare name found on PATH")
+        << "mytool" << "a b" << false << QStringList {}
+        << QStringList { "mytool|a|b" };
+    QTest::newRow("any other file opens with xdg-open, parameters not passed")
+        << "readme.txt" << "ignored" << false << QStringList { "readme.txt" }
+        << QStringList { "xdg-open|@/readme.txt" };
+    QTest::newRow("other file found ignoring case")
+        << "MERIK.NFO" << "" << false << QStringList { "merik.nfo" }
+        << QStringList { "xdg-open|@/merik.nfo" };
+    QTest::newRow("folder opens with xdg-open")
+        << "Game Dir" << "" << false << QStringList { "Game Dir/file" }
+        << QStringList { "xdg-open|@/Game Dir" };
+    QTest::newRow("address opens with xdg-open")
+        << "http://example.org/merik" << "" << false << QStringList {}
+        << QStringList { "xdg-open|http://example.org/merik" };
+    QTest::newRow("missing file starts nothing")
+        << "nothing.txt" << "" << true << QStringList {}
+        << QStringList {};
+    QTest::newRow("empty name starts nothing")
+        << "" << "cmd1" << true << QStringList {}
+        << QStringList {};
+}
+
+void TestShell::requests()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, parameters);
+    QFETCH(bool, withWine);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, expected);
+
+    for (QString name : present) {
+        const bool program = name.startsWith(QLatin1Char('*'));
+        if (program)
+            writeRecorder(m_work + QLatin1Char('/') + name.mid(1), m_log);
+        else
+            TestSupport::writeFile(m_work + QLatin1Char('/') + name, "data\n");
+    }
+    usePath(withWine);
+    parameters.replace(QLatin1Char('@'), m_work);
+
+    QList<Call> wanted;
+    for (QString call : expected) {
+        call.replace(QLatin1Char('@'), m_work);
+        QStringList parts = call.split(QLatin1Char('|'));
+        wanted.append({ parts.takeFirst(), m_work, parts });
+    }
+
+    const QList<Call> calls = callsAfter(file, parameters);
+    QCOMPARE(calls.size(), wanted.size());
+    for (qsizetype i = 0; i < calls.size(); ++i) {
+        QCOMPARE(calls[i].name, wanted[i].name);
+        QCOMPARE(calls[i].directory, wanted[i].directory);
+        QCOMPARE(calls[i].arguments, wanted[i].arguments);
+    }
+    if (wanted.isEmpty())
+        QVERIFY(Shell::resolve(file, parameters).program.isEmpty());
+}
+
+void TestShell::resolvesAgainstTheCurrentDirectoryAtTheTimeOfTheRequest()
+{
+    const QString other = m_work + QStringLiteral("/elsewhere");
+    writeRecorder(m_work + QStringLiteral("/tool.sh"), m_log);
+    writeRecorder(other + QStringLiteral("/tool.sh"), m_log);
+    usePath(false);
+
+    QVERIFY(QDir::setCurrent(other));
+    const QList<Call> calls = callsAfter(QStringLiteral("tool.sh"), QStringLiteral("x"));
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].directory, other);
+    QCOMPARE(Shell::resolve(QStringLiteral("tool.sh"), QString()).program, other + QStringLiteral("/tool.sh"));
+}
+
+QTEST_GUILESS_MAIN(TestShell)
+#include "test_shell.moc"
