@@ -4,8 +4,11 @@
 
 #include <QString>
 
-// Raises EInOutError when the module's temporary copy cannot be written; a
-// resource failure shows its notice and returns false (the caller's set-up
-// then ends); a music library failure ends the program.
+// Plays the module held in the resource `resource` in a loop. A resource
+// failure shows its notice and returns false (the caller's set-up then
+// ends). A music library failure shows the library's error, ends the program
+// through TerminateInstaller() and returns false. Raises EInOutError when
+// the module's temporary copy cannot be written.
 bool StartMusic(const QString& resource);
+// Stops the music; harmless when it never started.
 void StopMusic();
