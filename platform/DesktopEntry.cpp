@@ -110,6 +110,22 @@ QString quoted(const QString& argument)
 
 }
 
+bool replaceFile(const QString& path, const QByteArray& bytes)
+{
+    if (path.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Check the flush: commit() would otherwise rename a file whose buffered
+    // tail failed to reach the disk (full disk, file size limit).
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
 std::optional<QString> escapeValue(const QString& value)
 {
     QString out;
@@ -223,8 +239,7 @@ QString icon(const QString& program, const QString& entryPath)
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
         + QStringLiteral("/icons/hicolor/%1x%2/apps").arg(picture.width()).arg(picture.height());
     const QString target = folder + QLatin1Char('/') + iconStem(entryPath) + QStringLiteral(".png");
-    QSaveFile out(target);
-    if (!QDir().mkpath(folder) || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    if (!QDir().mkpath(folder) || !replaceFile(target, bytes))
         return standardIcon();
     return target;
 }
@@ -236,15 +251,7 @@ bool write(const QString& entryPath, const Shortcut& shortcut)
     const std::optional<QString> contents = text(shortcut, icon(launchOf(shortcut).windowsProgram, entryPath));
     if (!contents)
         return false;
-    const QByteArray bytes = contents->toUtf8();
-    QSaveFile file(entryPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
+    if (!replaceFile(entryPath, contents->toUtf8()))
         return false;
 
     // The menu picks the entry up by itself too; the database only speeds

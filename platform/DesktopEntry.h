@@ -37,6 +37,11 @@ std::optional<QString> text(const Shortcut& shortcut, const QString& icon);
 // a standard icon name.
 QString icon(const QString& program, const QString& entryPath);
 
+// Writes `bytes` to `path` through a temporary file beside it that replaces
+// the old file only once complete; on failure the old file is left as it
+// was and the temporary file removed. (The link writer uses it too.)
+bool replaceFile(const QString& path, const QByteArray& bytes);
+
 // Writes the entry at `entryPath`, replacing an older one only once the new
 // one is complete, then tells the menu database when
 // update-desktop-database is installed. False when it cannot be written.

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QtEndian>
 #include <new>
 
@@ -250,17 +249,7 @@ bool inApplicationsFolder(const QString& fileName)
 
 bool LinkWriter::Save(const QString& fileName) const
 {
-    if (fileName.isEmpty())
-        return false;
-    const QByteArray data = bytes();
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
+    if (!DesktopEntry::replaceFile(fileName, bytes()))
         return false;
 
     if (!inApplicationsFolder(fileName))
