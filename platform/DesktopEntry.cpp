@@ -44,12 +44,17 @@ Launch launchOf(const Shortcut& shortcut)
 {
     Launch launch { Shell::resolve(shortcut.target, shortcut.arguments), {}, {} };
     if (launch.command.program.isEmpty()) {
-        // A Windows program with no Wine installed yet: the entry starts it
-        // through Wine found at launch, and TryExec keeps it out of the menu
-        // until Wine is there.
+        // The shell has nothing to start it with yet (no Wine, or no
+        // xdg-open for a document): the entry names that starter, found when
+        // launched, and TryExec keeps it out of the menu until it is there.
         const QString path = QFileInfo(AnsiText::releasePath(shortcut.target)).absoluteFilePath();
-        launch.command = { QStringLiteral("wine"), QStringList { path } + QProcess::splitCommand(shortcut.arguments) };
-        launch.tryExec = QStringLiteral("wine");
+        if (isWindowsProgram(path)) {
+            launch.command = { QStringLiteral("wine"), QStringList { path } + QProcess::splitCommand(shortcut.arguments) };
+            launch.tryExec = QStringLiteral("wine");
+        } else {
+            launch.command = { QStringLiteral("xdg-open"), { path } };
+            launch.tryExec = QStringLiteral("xdg-open");
+        }
     }
     const QString first = launch.command.arguments.value(0);
     if (QFileInfo(launch.command.program).fileName() == u"wine" && isWindowsProgram(first))

@@ -104,15 +104,15 @@ QByteArray ansi(const QString& text, bool* exact)
 {
     QByteArray out;
     *exact = true;
-    for (QChar c : text) {
-        if (c.unicode() < 0x80 || (c.unicode() >= 0xA0 && c.unicode() <= 0xFF)) {
-            out.append(char(c.unicode()));
-            if (c.unicode() >= 0x80)
-                *exact = false; // stored, but the code page may read it otherwise
-        } else {
-            out.append('?');
-            *exact = false;
+    for (char32_t c : QStringView(text).toUcs4()) {
+        if (c < 0x80) {
+            out.append(char(c));
+            continue;
         }
+        // Latin-1 is stored, though the reader's code page may read it
+        // otherwise; the Unicode form is what counts.
+        out.append(c >= 0xA0 && c <= 0xFF ? char(c) : '?');
+        *exact = false;
     }
     return out;
 }
