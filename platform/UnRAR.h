@@ -75,6 +75,25 @@ using CHANGEVOLPROC = std::function<int(char* volumePath, int mode)>;
 // or less stops the entry, removes what was written of it and fails it.
 using PROCESSDATAPROC = std::function<int(unsigned char* data, int size)>;
 
+// Which code answers what, where the table leaves a choice:
+// - RAROpenArchive: ERAR_EOPEN when the first volume cannot be opened,
+//   ERAR_BAD_ARCHIVE when it is no RAR archive, ERAR_BAD_DATA when its main
+//   header is damaged or the headers are encrypted.
+// - RARReadHeader: ERAR_END_ARCHIVE at the end, ERAR_BAD_DATA at a damaged
+//   header; after a failed entry, that entry's failure again.
+// - RARProcessFile: ERAR_BAD_DATA for a wrong CRC or data libarchive cannot
+//   decode; ERAR_BAD_ARCHIVE for a volume that ends inside the data it
+//   announces (truncated); ERAR_UNKNOWN_FORMAT for an encrypted entry or an
+//   unsupported method; ERAR_EOPEN for a volume that is missing and not put
+//   back (also when this entry ends its volume and the next is missing);
+//   ERAR_ECREATE for a name or link that would write outside the current
+//   directory, or a path that cannot be created there; ERAR_EWRITE for a
+//   failed write (a full disk) and for a data callback answering 0 or less;
+//   ERAR_ECLOSE when closing the written file fails. A failed entry leaves
+//   nothing of itself behind.
+// - Change-volume callback: an answer of 0 or less to RAR_VOL_ASK gives up,
+//   and to RAR_VOL_NOTIFY stops as well; paths passed are absolute.
+
 // Opens the first volume; OpenResult says why when the handle is null.
 RARHandle RAROpenArchive(RAROpenArchiveData* data);
 int RARCloseArchive(RARHandle archive);
