@@ -8,6 +8,7 @@
 #include "InstallDescription.h"
 #include "Music.h"
 #include "Unit2.h"
+#include "Unit5.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -105,6 +106,7 @@ void TForm1::Image5Click()
 
 void TForm1::Image6Click()
 {
+    Form5->ShowInformationText(Label9->text());
 }
 
 void TForm1::Image7Click()

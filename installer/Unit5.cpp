@@ -1,10 +1,80 @@
 #include "Unit5.h"
 
+#include "AnsiText.h"
+#include "ReleaseFiles.h"
+#include "TextFile.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollBar>
+
 TForm5* Form5 = nullptr;
 
+namespace {
+constexpr int ScreenMargin = 35; // the viewer leaves this much of the screen's height free
+constexpr int MemoMargin = 30;   // and this much of its own below the text
+}
+
 TForm5::TForm5(QWidget* parent)
-    : TForm(Frame::None, QSize(252, 314), parent)
+    : TForm(Frame::Tool, QSize(652, 330), parent)
+    , Memo1(new QPlainTextEdit(this))
 {
     setObjectName(QStringLiteral("Form5"));
-    setWindowTitle(QStringLiteral("MERIK Installer"));
+    setWindowTitle(QStringLiteral("Form5"));
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QColor(199, 185, 169));
+    setPalette(background);
+
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(0, 0, 651, 330);
+    Memo1->setReadOnly(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setFrameShape(QFrame::NoFrame);
+    QPalette text = Memo1->palette();
+    text.setColor(QPalette::Base, Qt::white);
+    text.setColor(QPalette::Text, Qt::black);
+    Memo1->setPalette(text);
+    // A monospaced face with box-drawing glyphs that fill the whole line
+    // cell, so the information text's block art joins up.
+    QFont terminal(QStringLiteral("DejaVu Sans Mono"));
+    terminal.setStyleHint(QFont::TypeWriter);
+    terminal.setPixelSize(12);
+    Memo1->setFont(terminal);
+    Memo1->document()->setDocumentMargin(2);
+}
+
+void TForm5::ShowInformationText(const QString& sourceDirectory)
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    winId(); // the platform window, so that the frame's size is known
+    const int frameHeight = frameGeometry().height() - height();
+    move(x(), 0);
+    const int outerHeight = screen->geometry().height() - ScreenMargin;
+    setFixedSize(width(), std::max(0, outerHeight - frameHeight));
+    Memo1->clear();
+    Memo1->resize(Memo1->width(), std::max(0, outerHeight - MemoMargin));
+
+    const std::string wanted = QFile::encodeName(sourceDirectory + QStringLiteral("merik.nfo")).toStdString();
+    if (!ReleaseFiles::exists(wanted))
+        return;
+    setWindowTitle(QStringLiteral("Showing merik.nfo"));
+
+    // The release was written on a file system that ignores case: open the
+    // file the existence test found, whatever its spelling.
+    TextFileReader file(ReleaseFiles::resolve(wanted));
+    while (!file.atEnd()) {
+        // A line feed without a carriage return does not break the line: it
+        // shows as the DOS glyph for that byte, as a text-mode screen drew it.
+        QString line = AnsiText::decodeCp437(file.readLine());
+        line.replace(QLatin1Char('\n'), QChar(0x25D9));
+        Memo1->appendPlainText(line);
+    }
+    Memo1->verticalScrollBar()->setValue(0);
+    showInFront();
+    // The frame is only known once the window is on screen.
+    if (const int shownFrame = frameGeometry().height() - height(); shownFrame != frameHeight)
+        setFixedSize(width(), std::max(0, outerHeight - shownFrame));
 }
