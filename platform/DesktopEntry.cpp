@@ -167,7 +167,7 @@ QString execValue(const QString& program, const QStringList& arguments)
 std::optional<QString> text(const Shortcut& shortcut, const QString& icon)
 {
     const Launch launch = launchOf(shortcut);
-    QString out = QStringLiteral("[Desktop Entry]\nVersion=1.5\nType=Application\n");
+    QString out = QStringLiteral("[Desktop Entry]\nType=Application\n");
     bool ok = true;
     auto line = [&](const char* key, const QString& value) {
         const std::optional<QString> escaped = escapeValue(value);
