@@ -287,10 +287,21 @@ void makeGlyphs()
         }
     }
 
+    // The faintest edge pixels go to black: they would only show as a dirty
+    // halo over the background, and it frees palette entries 1..3.
+    for (int y = 0; y < H; ++y) {
+        uchar* row = strip.scanLine(y);
+        for (int x = 0; x < W; ++x)
+            if (row[x] < 4)
+                row[x] = 0;
+    }
     QImage indexed(W, H, QImage::Format_Indexed8);
     QList<QRgb> palette;
     for (int i = 0; i < 256; ++i)
         palette.append(qRgb(i, i, i));
+    // An unused entry with a hue keeps the file a 256-colour palette picture
+    // (an all-grey palette would be written as a greyscale PNG).
+    palette[1] = qRgb(128, 0, 0);
     indexed.setColorTable(palette);
     for (int y = 0; y < H; ++y)
         std::copy(strip.constScanLine(y), strip.constScanLine(y) + W, indexed.scanLine(y));
@@ -497,6 +508,22 @@ void makeBackground()
     p.setRenderHint(QPainter::Antialiasing);
 
     planet(p, QPointF(82, 262), 90);
+
+    // A small moon off the planet's lit side, and a shooting star across the
+    // empty sky at the left.
+    orb(p, QPointF(166, 132), 5, rgb(175, 170, 185), rgb(30, 28, 40));
+    {
+        const QPointF from(26, 92), to(128, 118);
+        QLinearGradient g(from, to);
+        g.setColorAt(0.0, rgb(255, 255, 255, 0));
+        g.setColorAt(0.85, rgb(255, 210, 170, 140));
+        g.setColorAt(1.0, rgb(255, 255, 255, 255));
+        p.setPen(QPen(QBrush(g), 1.1));
+        p.drawLine(from, to);
+        p.setPen(Qt::NoPen);
+        p.setBrush(rgb(255, 255, 255, 90));
+        p.drawEllipse(to, 2.0, 2.0);
+    }
 
     // Header: copper bars above and below the title strip.
     copperBar(p, QRectF(1, 11, 448, 6), rgb(255, 120, 30), rgb(60, 0, 0));
@@ -843,9 +870,9 @@ void makeLauncherBackground()
         const QRectF b = w.boundingRect();
         w.translate(194 - b.center().x(), 72 - b.center().y());
         p.setPen(Qt::NoPen);
-        p.setBrush(rgb(255, 255, 255, 150));
+        p.setBrush(rgb(255, 255, 255, 120));
         p.drawPath(w.translated(1, 1));
-        p.setBrush(rgb(150, 150, 158, 90));
+        p.setBrush(rgb(150, 150, 158, 60));
         p.drawPath(w);
     }
     // Groove above the buttons.
