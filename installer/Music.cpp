@@ -78,6 +78,11 @@ QByteArray writeTemporaryCopy(const char* bytes, qint64 size)
 
 bool StartMusic(const QString& resource)
 {
+    // A start begins from "not started" (it runs once a program, but the
+    // windows can be made again in one process).
+    g_module = nullptr;
+    g_playHandle = 0;
+
     // Find, size, load and lock: the resource steps over Qt's resources.
     const QResource module(resource);
     if (!module.isValid()) {
