@@ -65,7 +65,6 @@ QString loadFamily(const char* file, const char* fallback)
 
 struct Fonts {
     QString sans;
-    QString narrow;
     QString heavy;
     QString heavyCondensed;
 };
@@ -156,14 +155,14 @@ void orb(QPainter& p, QPointF c, qreal r, const QColor& body, const QColor& dark
 }
 
 // Bevelled plate behind a clickable word.
-void plate(QPainter& p, QRect r, bool lit = false)
+void plate(QPainter& p, QRect r)
 {
     p.setPen(Qt::NoPen);
     p.fillRect(r.adjusted(-1, -1, 1, 1), rgb(0, 0, 0));
     QLinearGradient g(r.topLeft(), r.bottomLeft());
-    g.setColorAt(0.0, lit ? rgb(220, 40, 25) : rgb(125, 16, 10));
-    g.setColorAt(0.5, lit ? rgb(170, 10, 5) : rgb(78, 6, 4));
-    g.setColorAt(1.0, lit ? rgb(120, 0, 0) : rgb(40, 0, 0));
+    g.setColorAt(0.0, rgb(125, 16, 10));
+    g.setColorAt(0.5, rgb(78, 6, 4));
+    g.setColorAt(1.0, rgb(40, 0, 0));
     p.fillRect(r, g);
     hline(p, r.left(), r.right(), r.top(), rgb(210, 80, 55));
     vline(p, r.left(), r.top(), r.bottom(), rgb(170, 55, 40));
@@ -173,11 +172,11 @@ void plate(QPainter& p, QRect r, bool lit = false)
     p.fillRect(QRect(r.left() + 3, r.top() + 4, 2, r.height() - 8), rgb(255, 140, 20));
 }
 
-QRect wordPlate(const QString& word, int x, int y, qreal pixelSize, int padLeft, int padRight, int top, int bottom)
+// The plate around a word that the window draws with its left edge at x.
+QRect wordPlate(const QString& word, int x, qreal pixelSize, int padLeft, int padRight, int top, int bottom)
 {
     QFontMetricsF fm(makeFont(g_fonts.sans, pixelSize, true));
     const int w = int(std::ceil(fm.horizontalAdvance(word)));
-    Q_UNUSED(y);
     return QRect(QPoint(x - padLeft, top), QPoint(x + w + padRight, bottom));
 }
 
@@ -455,7 +454,6 @@ void logo(QPainter& p, const QString& text, QRectF box, qreal spacing)
 void makeBackground()
 {
     // Picture coordinates: window coordinates minus 1.
-    const QRect title(28, 20, 417, 45);
     const QRect credit(44, 47, 260, 19);
     const QRect info(191, 193, 248, 63);
     const QRect infoPanel = info.adjusted(-6, -6, 6, 5);
@@ -602,7 +600,6 @@ void makeBackground()
     vline(p, 449, 0, 343, rgb(128, 128, 128));
     p.end();
 
-    Q_UNUSED(title);
     saveRgb(img, "background.png");
 }
 
@@ -765,9 +762,9 @@ void makeChooserFooter()
     img.fill(Qt::black);
     QPainter p(&img);
     footerRule(p, 246, 6);
-    const QRect ok = wordPlate(QStringLiteral("ok"), 35, 25, 12, 14, 12, 21, 41);
-    const QRect mk = wordPlate(QStringLiteral("makedir"), 101, 25, 12, 14, 9, 21, 41);
-    const QRect cn = wordPlate(QStringLiteral("cancel"), 186, 25, 12, 14, 9, 21, 41);
+    const QRect ok = wordPlate(QStringLiteral("ok"), 35, 12, 14, 12, 21, 41);
+    const QRect mk = wordPlate(QStringLiteral("makedir"), 101, 12, 14, 9, 21, 41);
+    const QRect cn = wordPlate(QStringLiteral("cancel"), 186, 12, 14, 9, 21, 41);
     plateRail(p, 6, 239, 31);
     plate(p, ok);
     plate(p, mk);
@@ -786,8 +783,8 @@ void makePromptFooter()
     img.fill(Qt::black);
     QPainter p(&img);
     footerRule(p, 248, 11);
-    const QRect ok = wordPlate(QStringLiteral("ok"), 33, 25, 11, 14, 13, 21, 40);
-    const QRect cn = wordPlate(QStringLiteral("cancel"), 188, 25, 11, 14, 10, 21, 40);
+    const QRect ok = wordPlate(QStringLiteral("ok"), 33, 11, 14, 13, 21, 40);
+    const QRect cn = wordPlate(QStringLiteral("cancel"), 188, 11, 14, 10, 21, 40);
     plateRail(p, 6, 241, 30);
     plate(p, ok);
     plate(p, cn);
@@ -801,8 +798,8 @@ void makeExtractFooter()
     img.fill(Qt::black);
     QPainter p(&img);
     footerRule(p, 344, 2);
-    const QRect ex = wordPlate(QStringLiteral("extract"), 26, 12, 11, 14, 10, 8, 27);
-    const QRect cn = wordPlate(QStringLiteral("cancel"), 279, 12, 11, 14, 10, 8, 27);
+    const QRect ex = wordPlate(QStringLiteral("extract"), 26, 11, 14, 10, 8, 27);
+    const QRect cn = wordPlate(QStringLiteral("cancel"), 279, 11, 14, 10, 8, 27);
     plateRail(p, 6, 337, 17);
     plate(p, ex);
     plate(p, cn);
@@ -900,8 +897,7 @@ int main(int argc, char** argv)
     }
 
     g_fonts.sans = loadFamily("LiberationSans-Bold.ttf", "Liberation Sans");
-    loadFamily("LiberationSans-Regular.ttf", "Liberation Sans");
-    g_fonts.narrow = loadFamily("LiberationSansNarrow-Bold.ttf", "Liberation Sans Narrow");
+    loadFamily("LiberationSans-Regular.ttf", "Liberation Sans"); // same family, regular weight
     g_fonts.heavy = loadFamily("DejaVuSans-Bold.ttf", "DejaVu Sans");
     g_fonts.heavyCondensed = loadFamily("DejaVuSansCondensed-Bold.ttf", "DejaVu Sans Condensed");
 
