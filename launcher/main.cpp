@@ -5,7 +5,10 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("MERIK-Runner"));
+    // The application title names the program and captions its error boxes.
+    // Set as the application name (which the display name falls back to), it
+    // is not appended to the window's own caption as a display name would be.
+    QApplication::setApplicationName(QStringLiteral("MERIK-Runner"));
     Form1 = new TForm1();
     Form1->show();
     const int result = QApplication::exec();
