@@ -1,0 +1,5 @@
+#include "EndActions.h"
+
+void RunEndActions()
+{
+}
