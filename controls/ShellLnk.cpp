@@ -53,7 +53,7 @@ QString extension(const QString& path)
     return dot < 0 ? QString() : name.mid(dot);
 }
 
-// Upper-cases a-z only, as the original comparison did.
+// Upper-cases a-z only; other letters compare as they are.
 QString asciiUpper(QString text)
 {
     for (QChar& c : text) {
