@@ -760,6 +760,7 @@ private slots:
         QTest::newRow("gap, long picture") << false << 40000 << QList<int> { 40000, 40000 } << QList<int> { 40000, 14464 };
         QTest::newRow("gap, beyond range") << false << 65500 << QList<int> { 30000, 30000, 30000 } << QList<int> { 30000, 60000, 24464 };
         QTest::newRow("gap, top of range") << false << 65000 << QList<int> { 65400, 200 } << QList<int> { 65400, 64 };
+        QTest::newRow("gap, exactly at the end") << false << 100 << QList<int> { 548, 1 } << QList<int> { 548, 0 };
         QTest::newRow("no gap") << true << 300 << QList<int> { 100, 65535, 65535 } << QList<int> { 100, 99, 98 };
     }
     void positionWraps()
@@ -804,6 +805,24 @@ private slots:
         QCOMPARE(banner->bitmap().height(), QFontMetrics(banner->font()).height());
         QCOMPARE(banner->bitmap().width(), QFontMetrics(banner->font()).horizontalAdvance("Loaded text"));
         QCOMPARE(events, (QStringList { "disable", "enable", "enable" }));
+    }
+
+    void hiddenWindowKeepsStepping()
+    {
+        QWidget window; // never shown
+        TBanner* banner = nullptr;
+        {
+            DefinitionLoading loading;
+            banner = new TBanner(&window);
+            banner->setGeometry(2, 47, 248, 16);
+            banner->setScrollInterval(10);
+            banner->setScrollText("Greetings");
+            loading.finish();
+        }
+        QVERIFY(banner->scrollEnabled());
+        QSignalSpy scrolls(banner, &TBanner::OnScroll);
+        QTRY_VERIFY(scrolls.count() >= 2);
+        QVERIFY(banner->position() > 0);
     }
 
     void loadingWithoutContent()
