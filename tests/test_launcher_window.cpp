@@ -28,7 +28,8 @@ private slots:
     void tabOrder();
     void valueHolders();
     void background();
-    void quitClosesTheWindowAndEndsTheProgram();
+    void closingEndsTheProgram_data();
+    void closingEndsTheProgram();
 
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -184,8 +185,18 @@ void TestLauncherWindow::background()
     QCOMPARE(m_form->children().indexOf(image), 0);
 }
 
-void TestLauncherWindow::quitClosesTheWindowAndEndsTheProgram()
+void TestLauncherWindow::closingEndsTheProgram_data()
 {
+    QTest::addColumn<bool>("byQuitButton"); // else by the close box
+
+    QTest::newRow("Quit button") << true;
+    QTest::newRow("close box") << false;
+}
+
+void TestLauncherWindow::closingEndsTheProgram()
+{
+    QFETCH(bool, byQuitButton);
+
     QVERIFY(m_form->testAttribute(Qt::WA_QuitOnClose));
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -195,10 +206,16 @@ void TestLauncherWindow::quitClosesTheWindowAndEndsTheProgram()
 
     // The program's own message loop must end by the click alone.
     QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
-    QTimer clickQuit;
-    clickQuit.setSingleShot(true);
-    connect(&clickQuit, &QTimer::timeout, quit, [quit] { QTest::mouseClick(quit, Qt::LeftButton); });
-    clickQuit.start(0);
+    QTimer closeIt;
+    closeIt.setSingleShot(true);
+    TForm1* form = m_form.get();
+    connect(&closeIt, &QTimer::timeout, quit, [quit, form, byQuitButton] {
+        if (byQuitButton)
+            QTest::mouseClick(quit, Qt::LeftButton);
+        else
+            form->close(); // what the window system's close request does
+    });
+    closeIt.start(0);
     QTimer giveUp;
     giveUp.setSingleShot(true);
     connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
