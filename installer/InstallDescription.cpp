@@ -35,6 +35,5 @@ void ReadInstallDescription(TForm1& form)
     form.Label6->setText(next() + QStringLiteral(".lnk"));
     form.Label14->setText(next());
     form.Label11->setText(next());
-    const QString banner = next();
-    form.setBannerText(banner);
+    form.Banner1->setScrollText(next());
 }

@@ -21,6 +21,17 @@ TForm1::TForm1(QWidget* parent)
     {
         DefinitionLoading loading;
         setupUi(this);
+        // Set in the order a stored definition loads them: the file name is
+        // normalised first, then re-based onto the folder.
+        KvShellLink1 = new TKvShellLink(this);
+        KvShellLink1->setObjectName(QStringLiteral("KvShellLink1"));
+        KvShellLink1->setDescription(QStringLiteral("This rules"));
+        KvShellLink1->fileIcon()->setIconIndex(0);
+        KvShellLink1->setHotKey(0);
+        KvShellLink1->setFileName(QStringLiteral("C:\\WINDOWS\\Menu D\u00e9marrer\\Programmes\\"));
+        KvShellLink1->setLanguage(lgEnglish);
+        KvShellLink1->setWindowState(wsNormal);
+        KvShellLink1->setShellFolder(sfPrograms);
         m_sourceDirectory = QString::fromStdString(CurrentDirectory::get());
         Image1->setPicture(QImage(QStringLiteral(":/art/background.png")));
         Image2->setPicture(QImage(QStringLiteral(":/art/row1.png")));
@@ -64,10 +75,6 @@ void TForm1::DrawBitmapText(const QString& text)
     }
     BitmapFont::DrawBitmapText(imgsource->picture(), title, text);
     imgdest->setPicture(title);
-}
-
-void TForm1::setBannerText(const QString&)
-{
 }
 
 void TForm1::lightRow(int row)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Form.h"
+#include "ShellLnk.h"
 #include "ui_Unit1.h"
 
 class TForm1 : public TForm, public Ui::TForm1 {
@@ -16,8 +17,10 @@ public:
     // hidden directory list holds it.
     QString sourceDirectory() const { return m_sourceDirectory; }
 
+    // Writes the release's shortcut once the extraction is done.
+    TKvShellLink* KvShellLink1 = nullptr;
+
     void DrawBitmapText(const QString& text);
-    void setBannerText(const QString& text);
 
     void FormCreate();
     void Image1MouseMove();

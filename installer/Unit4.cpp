@@ -72,8 +72,7 @@ TForm4::TForm4(QWidget* parent)
 
 void TForm4::FormCreate()
 {
-    if (const auto* chooserPicture = Form2->findChild<TImage*>(QStringLiteral("Image3")))
-        Image3->setPicture(chooserPicture->picture());
+    Image3->setPicture(Form2->Image3->picture());
 }
 
 void TForm4::Label2Click()

@@ -157,6 +157,53 @@ private slots:
         QVERIFY(Form1->imgdest->picture().isNull());
     }
 
+    void bannerText()
+    {
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(Form1->Banner1->scrollText(), QStringLiteral("Welcome to Space Game, have fun!"));
+        QVERIFY(Form1->Banner1->scrollEnabled());
+        QCOMPARE(Form1->Banner1->geometry(), QRect(3, 323, 448, 20));
+        QCOMPARE(Form1->Banner1->scrollInterval(), quint16(10));
+        QCOMPARE(Form1->Banner1->scrollPixels(), quint16(3));
+    }
+
+    void missingBannerNotice()
+    {
+        DialogRecorder boxes;
+        start(nullptr);
+        QCOMPARE(Form1->Banner1->scrollText(), QStringLiteral("OoOoOps ! The INSTALL.INI file is missing !"));
+        QVERIFY(Form1->Banner1->scrollEnabled());
+    }
+
+    void emptyBannerValue_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("tenth line missing") << lines(CompleteFile.mid(0, 9));
+        QTest::newRow("tenth line too short") << lines(CompleteFile.mid(0, 9) << "Banner       : ");
+        QTest::newRow("empty file") << QByteArray();
+    }
+    void emptyBannerValue()
+    {
+        QFETCH(QByteArray, file);
+        DialogRecorder boxes;
+        start(&file);
+        QCOMPARE(boxes.texts(), QStringList { "Assign a bitmap or text to banner before enabling." });
+        QVERIFY(!Form1->Banner1->scrollEnabled());
+        if (!file.isEmpty()) // every earlier value is in place
+            QCOMPARE(Form1->Label11->text(), QStringLiteral("A small game about space."));
+        else
+            QCOMPARE(Form1->Label6->text(), QStringLiteral(".lnk"));
+        // The banner shows only its black background.
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        const QImage shot = Form1->grab(Form1->Banner1->geometry()).toImage();
+        for (int x = 0; x < shot.width(); x += 7)
+            for (int y = 0; y < shot.height(); y += 3)
+                QCOMPARE(shot.pixelColor(x, y), QColor(Qt::black));
+    }
+
     void titleDrawnIntoItsStrip()
     {
         const QByteArray file = lines(CompleteFile);

@@ -14,27 +14,9 @@
 Q_DECLARE_METATYPE(TShellFolder)
 Q_DECLARE_METATYPE(TWindowState)
 
-namespace {
+using TestSupport::lnkinfo;
 
-// lnkinfo's "Key : value" lines.
-QMap<QString, QString> lnkinfo(const QString& path)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral("lnkinfo"), { path });
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-        return {};
-    QMap<QString, QString> values;
-    static const QRegularExpression line(QStringLiteral("^\\t([^\\t]+?)\\t+: ?(.*)$"));
-    for (const QString& text : QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch m = line.match(text);
-        if (m.hasMatch())
-            values.insert(m.captured(1), m.captured(2));
-    }
-    return values;
-}
+namespace {
 
 quint32 le32(const QByteArray& bytes, int offset)
 {

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace TestSupport {
@@ -21,6 +23,25 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QMap<QString, QString> lnkinfo(const QString& path)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("lnkinfo"), { path });
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return {};
+    QMap<QString, QString> values;
+    static const QRegularExpression line(QStringLiteral("^\\t([^\\t]+?)\\t+: ?(.*)$"));
+    for (const QString& text : QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = line.match(text);
+        if (m.hasMatch())
+            values.insert(m.captured(1), m.captured(2));
+    }
+    return values;
 }
 
 CurrentDirectoryGuard::CurrentDirectoryGuard()
@@ -56,6 +77,69 @@ QStringList DialogRecorder::texts() const
     QStringList list;
     for (const auto& box : m_boxes)
         list << box.text;
+    return list;
+}
+
+namespace {
+QString shellQuoted(QString text)
+{
+    text.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+}
+
+StandIns::StandIns(const QStringList& programs)
+    : m_log(m_dir.filePath(QStringLiteral("calls.log")))
+    , m_savedPath(qgetenv("PATH"))
+{
+    QDir(m_dir.path()).mkdir(QStringLiteral("bin"));
+    for (const QString& program : programs)
+        add(m_dir.filePath(QStringLiteral("bin/") + program));
+    qputenv("PATH", QFile::encodeName(m_dir.filePath(QStringLiteral("bin"))) + ':' + m_savedPath);
+}
+
+StandIns::~StandIns()
+{
+    qputenv("PATH", m_savedPath);
+}
+
+void StandIns::add(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    writeFile(path,
+        // One write per call, so that a reader never sees half a call.
+        QStringLiteral("#!/bin/sh\n"
+                       "r=$(printf '%s\\n' \"--- %1 $$\" \"$(pwd -P)\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; printf .)\n"
+                       "printf '%s' \"${r%.}\" >> %2\n")
+            .arg(name, shellQuoted(m_log))
+            .toUtf8());
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
+}
+
+QList<StandIns::Call> StandIns::calls() const
+{
+    QList<Call> calls;
+    QStringList lines = QString::fromUtf8(readFile(m_log)).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (const QString& line : lines) {
+        if (line.startsWith(QStringLiteral("--- "))) {
+            const qsizetype blank = line.lastIndexOf(QLatin1Char(' '));
+            calls.append({ line.mid(4, blank - 4), {}, {}, line.mid(blank + 1).toLongLong() });
+        }
+        else if (!calls.isEmpty() && calls.last().directory.isNull())
+            calls.last().directory = line;
+        else if (!calls.isEmpty())
+            calls.last().arguments.append(line);
+    }
+    return calls;
+}
+
+QList<StandIns::Call> StandIns::waitForCalls(int count, int timeoutMs) const
+{
+    QList<Call> list;
+    (void)QTest::qWaitFor([&] { return (list = calls()).size() >= count; }, timeoutMs);
+    std::sort(list.begin(), list.end(), [](const Call& a, const Call& b) { return a.pid < b.pid; });
     return list;
 }
 

@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 #include <vector>
@@ -14,6 +15,10 @@ namespace TestSupport {
 
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// What lnkinfo (an independent .lnk reader) says of a shortcut: its
+// "Key : value" lines; empty when it cannot read the file.
+QMap<QString, QString> lnkinfo(const QString& path);
 
 // Restores the process's current directory when it goes out of scope.
 class CurrentDirectoryGuard {
@@ -46,6 +51,42 @@ private:
     std::vector<Dialogs::Box> m_boxes;
     std::function<void(const Dialogs::Box&)> m_hook;
     Dialogs::Responder m_previous;
+};
+
+// Recording stand-ins for programs the shell starts (xdg-open, wine, ...):
+// small scripts on a PATH of the test's own that write down, per call, their
+// name, the directory they ran in and their arguments. PATH is restored when
+// this goes out of scope.
+class StandIns {
+public:
+    struct Call {
+        QString name;
+        QString directory;
+        QStringList arguments;
+        qint64 pid = 0; // process ids grow, so they tell the order of starts
+        bool operator==(const Call& other) const
+        {
+            return name == other.name && directory == other.directory && arguments == other.arguments;
+        }
+    };
+
+    explicit StandIns(const QStringList& programs);
+    ~StandIns();
+    StandIns(const StandIns&) = delete;
+    StandIns& operator=(const StandIns&) = delete;
+
+    QString directory() const { return m_dir.path(); }
+    // Adds another recording program at `path` (on PATH or not).
+    void add(const QString& path);
+    QList<Call> calls() const;
+    // The calls once `count` have arrived (programs start detached), or
+    // what there is after `timeoutMs`.
+    QList<Call> waitForCalls(int count, int timeoutMs = 10000) const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_log;
+    QByteArray m_savedPath;
 };
 
 }
