@@ -9,8 +9,10 @@
 #include "Music.h"
 #include "Unit2.h"
 #include "Unit5.h"
+#include "Unit6.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 
 TForm1* Form1 = nullptr;
@@ -118,6 +120,7 @@ void TForm1::Image6Click()
 
 void TForm1::Image7Click()
 {
+    Form6->AskToQuit();
 }
 
 void TForm1::FormClose()
@@ -129,4 +132,6 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     FormClose();
     event->accept();
+    // Closing the main window ends the program, whatever else is shown.
+    QCoreApplication::quit();
 }
