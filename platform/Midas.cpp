@@ -180,6 +180,10 @@ bool MIDASinit()
     Library& lib = library();
     if (lib.initialised)
         return succeed();
+    // SDL's audio brings up its event system, which would turn SIGINT and
+    // SIGTERM into quit events nobody reads: the program could not be
+    // ended from outside any more.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         lib.subsystemStarted = true;
     } else {

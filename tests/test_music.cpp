@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <csignal>
 #include <memory>
 
 using TestSupport::DialogRecorder;
@@ -309,6 +310,28 @@ private slots:
         QVERIFY(!QFileInfo::exists(unwritable));
         QVERIFY(MIDASclose());
         QCOMPARE(SDL_GetCurrentAudioDriver(), nullptr);
+    }
+
+    // The program must still end on SIGINT and SIGTERM while music plays
+    // (SDL would turn them into events nobody reads).
+    void layerLeavesSignalsAlone()
+    {
+        struct sigaction plain {}, savedInt {}, savedTerm {}, now {};
+        plain.sa_handler = SIG_DFL;
+        sigaction(SIGINT, &plain, &savedInt);
+        sigaction(SIGTERM, &plain, &savedTerm);
+        MIDASstartup();
+        const bool started = MIDASinit() && MIDASstartBackgroundPlay(0);
+        sigaction(SIGINT, nullptr, &now);
+        const bool intPlain = now.sa_handler == SIG_DFL;
+        sigaction(SIGTERM, nullptr, &now);
+        const bool termPlain = now.sa_handler == SIG_DFL;
+        MIDASclose();
+        sigaction(SIGINT, &savedInt, nullptr);
+        sigaction(SIGTERM, &savedTerm, nullptr);
+        QVERIFY(started);
+        QVERIFY(intPlain);
+        QVERIFY(termPlain);
     }
 
     // --- the installer's start and stop ---
