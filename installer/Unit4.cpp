@@ -62,6 +62,9 @@ TForm4::TForm4(QWidget* parent)
         Image2->setPicture(QImage(QStringLiteral(":/art/extract_footer.png")));
         Label3->adjustSize();
         Label2->adjustSize();
+        ProgressBar1->setStyleSheet(QStringLiteral(
+            "QProgressBar { border: 1px solid rgb(128, 128, 128); background: rgb(28, 8, 12); }"
+            "QProgressBar::chunk { background: rgb(255, 0, 128); }"));
         Label4->adjustSize();
         loading.finish();
     }

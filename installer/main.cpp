@@ -6,7 +6,8 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("MERIK-Installer"));
+    // The name, not the display name: X11 would append a display name to every window title.
+    QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
     CreateInstallerWindows({ QCoreApplication::applicationDirPath() });
     if (InstallerTerminated())
         return 0;
