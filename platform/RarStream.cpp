@@ -172,7 +172,9 @@ int RarVolumeStream::open(const std::string& firstVolumePath)
         return ERAR_BAD_DATA;
     m_newNumbering = main.block.newNumbering;
     m_volumeSet = main.block.volume;
+    m_solid = main.block.solid;
     append(m_header.data(), main.block.headerSize);
+    m_start = m_pending;
 
     if (main.block.embeddedCommentOffset) {
         Rar::EmbeddedComment c;
@@ -452,6 +454,59 @@ ssize_t RarVolumeStream::read(const void** buffer)
         }
         }
     }
+}
+
+bool RarVolumeStream::atDataOf(const std::shared_ptr<RarEntryInfo>& entry) const
+{
+    return !m_error && entry && entry == m_current && m_state == State::Data && m_pending.empty()
+        && m_dataLeft == entry->header.dataSize && !entry->header.splitBefore;
+}
+
+ssize_t RarVolumeStream::readEntryData(const void** buffer, bool skip)
+{
+    for (;;) {
+        if (m_error)
+            return -1;
+        if (m_state == State::Data && m_dataLeft > 0) {
+            if (skip) {
+                const uint64_t n = m_dataLeft;
+                if (n > m_volumeSize - std::min(m_volumeSize, m_pos))
+                    return fail(ERAR_BAD_ARCHIVE), -1;
+                m_pos += n;
+                m_dataLeft = 0;
+                return ssize_t(std::min<uint64_t>(n, SSIZE_MAX));
+            }
+            const size_t want = size_t(std::min<uint64_t>(m_dataLeft, m_data.size()));
+            const ssize_t n = preadFully(m_fd, m_data.data(), want, m_pos);
+            if (n < 0)
+                return fail(ERAR_EREAD), -1;
+            if (n == 0)
+                return fail(ERAR_BAD_ARCHIVE), -1;
+            m_pos += uint64_t(n);
+            m_dataLeft -= uint64_t(n);
+            *buffer = m_data.data();
+            return n;
+        }
+        if (m_state != State::Data || !m_lastFileSplitAfter)
+            return 0;
+        // The entry goes on in the next volume: its end block, the next
+        // volume, and there the header of the entry's next part.
+        const auto entry = m_current;
+        m_state = State::Header;
+        while (m_state == State::Header)
+            if (!step())
+                return -1;
+        if (m_state != State::Data || m_current != entry)
+            return fail(ERAR_BAD_DATA), -1;
+        // Those headers are not for libarchive, which starts afresh.
+        m_pending.clear();
+    }
+}
+
+void RarVolumeStream::restartArchive()
+{
+    // Whatever was queued for the old reader is of no use to the new one.
+    m_pending = m_start;
 }
 
 int RarVolumeStream::prepareNext()

@@ -63,6 +63,18 @@ public:
     // failure code.
     int prepareNext();
 
+    // Stored entries of archives that are not solid are read here directly,
+    // without libarchive (which would copy the data and compute a CRC it
+    // does not report): whether `entry`'s data is next, untouched.
+    bool solid() const { return m_solid; }
+    bool atDataOf(const std::shared_ptr<RarEntryInfo>& entry) const;
+    // The current entry's data, across its parts: bytes, 0 at its end, -1
+    // on a failure. With `skip` the data is passed over, not read.
+    ssize_t readEntryData(const void** buffer, bool skip = false);
+    // After reading directly: libarchive starts again with a new reader,
+    // which is handed the archive's start and then the blocks that follow.
+    void restartArchive();
+
     // The first failure met, sticky: 0, ERAR_BAD_DATA (damaged header),
     // ERAR_BAD_ARCHIVE (truncated or foreign volume), ERAR_EOPEN, ERAR_EREAD.
     int error() const { return m_error; }
@@ -92,6 +104,8 @@ private:
     std::string m_firstPath;
     bool m_newNumbering = false;
     bool m_volumeSet = false;
+    bool m_solid = false;
+    std::vector<unsigned char> m_start;     // signature and main header of the first volume
     Rar::Format m_format = Rar::Format::None;
     CHANGEVOLPROC m_volumeCallback;
 

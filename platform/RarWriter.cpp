@@ -393,7 +393,7 @@ Result write(const std::string& archivePath, const std::vector<Entry>& entries, 
         volume.path = names[v];
         Output out(volume.path);
         out.write(kSignature, sizeof kSignature);
-        uint16_t mainFlags = 0;
+        uint16_t mainFlags = options.solid ? V4::kMainSolid : 0;
         if (set)
             mainFlags |= V4::kMainVolume | (v == 0 ? V4::kMainFirstVolume : 0)
                 | (options.naming == Naming::Parts ? V4::kMainNewNumbering : 0);

@@ -50,6 +50,8 @@ struct Options {
     Naming naming = Naming::OldStyle;
     std::string comment;              // stored as the archive comment when not empty
     std::set<std::string> breakAfter; // a volume ends right after these entries (by stored name)
+    bool solid = false;               // marks the archive solid (stored data is the same; readers
+                                      // then keep their state from entry to entry)
     Damage damage;
 };
 

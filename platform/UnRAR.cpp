@@ -43,7 +43,11 @@ struct RARArchive {
     std::shared_ptr<RarEntryInfo> info;
     std::string fileName;                   // the entry's stored path, "/" separators
 
+    bool restartPending = false;            // an entry was read without libarchive
+
     int failure(int fallback) const { return stream.error() ? stream.error() : fallback; }
+    int openReader();
+    int restartReader();
     int skipData();
     int processEntry(int operation);
     int processData(bool write, const RarOutput::Components& path);
@@ -80,19 +84,39 @@ RARHandle RAROpenArchive(RAROpenArchiveData* data)
         data->CmtState = comment.damaged ? ERAR_BAD_DATA : fits < comment.text.size() ? ERAR_NO_MEMORY : 1;
     }
 
-    handle->reader.reset(archive_read_new());
-    if (!handle->reader) {
-        data->OpenResult = ERAR_NO_MEMORY;
-        return nullptr;
-    }
-    archive* a = handle->reader.get();
-    archive_read_support_format_rar(a);
-    archive_read_support_format_rar5(a);
-    if (archive_read_open(a, &handle->stream, nullptr, readCallback, nullptr) != ARCHIVE_OK) {
-        data->OpenResult = unsigned(handle->failure(ERAR_BAD_ARCHIVE));
+    if (const int result = handle->openReader()) {
+        data->OpenResult = unsigned(result);
         return nullptr;
     }
     return handle.release();
+}
+
+int RARArchive::openReader()
+{
+    reader.reset(archive_read_new());
+    if (!reader)
+        return ERAR_NO_MEMORY;
+    archive_read_support_format_rar(reader.get());
+    archive_read_support_format_rar5(reader.get());
+    if (archive_read_open(reader.get(), &stream, nullptr, readCallback, nullptr) != ARCHIVE_OK)
+        return failure(ERAR_BAD_ARCHIVE);
+    return 0;
+}
+
+int RARArchive::restartReader()
+{
+    if (!restartPending)
+        return 0;
+    restartPending = false;
+    // What the caller left of the entry (a cancel, a failure) is passed over.
+    const void* ignored = nullptr;
+    ssize_t n;
+    while ((n = stream.readEntryData(&ignored, true)) > 0) {
+    }
+    if (n < 0)
+        return failure(ERAR_BAD_DATA);
+    stream.restartArchive();
+    return openReader();
 }
 
 int RARCloseArchive(RARHandle archive)
@@ -123,6 +147,8 @@ int RARReadHeader(RARHandle handle, RARHeaderData* header)
     handle->info.reset();
     if (handle->stream.error())
         return handle->stream.error();
+    if (const int result = handle->restartReader())
+        return result;
 
     archive_entry* entry = nullptr;
     const int result = archive_read_next_header(handle->reader.get(), &entry);
@@ -186,6 +212,8 @@ int RARProcessFile(RARHandle handle, int operation, const char* destPath, const 
     handle->info.reset();
     // A volume that ends with this entry is followed by the next one now,
     // so that asking for it belongs to this entry.
+    if (result == 0 && handle->restartPending)
+        result = handle->restartReader();
     if (result == 0)
         result = handle->stream.prepareNext();
     return result;
@@ -276,18 +304,34 @@ int RARArchive::processData(bool write, const RarOutput::Components& path)
             return result;
         }
     }
+    const Rar::Block& h = info->header;
+    // Stored data is copied straight from the volumes when no decoder state
+    // runs from entry to entry.
+    const bool direct = h.method == Rar::V4::kMethodStore && !h.encrypted && !h.redirection && !h.solidEntry
+        && !stream.solid() && h.unpackedSizeKnown && stream.atDataOf(info);
+    if (direct)
+        restartPending = true;
     uint32_t crc = 0;
     int64_t written = 0;
     std::vector<unsigned char> zeros;
     for (;;) {
         const void* block = nullptr;
         size_t size = 0;
-        la_int64_t offset = 0;
-        const int result = archive_read_data_block(reader.get(), &block, &size, &offset);
-        if (result == ARCHIVE_EOF)
-            break;
-        if (result < ARCHIVE_WARN)
-            return failure(ERAR_BAD_DATA); // `file` removes what was written
+        la_int64_t offset = written;
+        if (direct) {
+            const ssize_t n = stream.readEntryData(&block);
+            if (n < 0)
+                return failure(ERAR_BAD_DATA);
+            if (n == 0)
+                break;
+            size = size_t(n);
+        } else {
+            const int result = archive_read_data_block(reader.get(), &block, &size, &offset);
+            if (result == ARCHIVE_EOF)
+                break;
+            if (result < ARCHIVE_WARN)
+                return failure(ERAR_BAD_DATA); // `file` removes what was written
+        }
         // A gap before the block (sparse data) is zeros.
         while (offset > written) {
             zeros.assign(size_t(std::min<int64_t>(offset - written, int64_t(kMaxChunk))), 0);
@@ -313,7 +357,6 @@ int RARArchive::processData(bool write, const RarOutput::Components& path)
     }
     if (stream.error())
         return stream.error();
-    const Rar::Block& h = info->header;
     if (info->complete && h.hasCrc && !h.redirection && crc != info->finalCrc)
         return ERAR_BAD_DATA;
     if (h.unpackedSizeKnown && !h.redirection && uint64_t(written) != h.unpackedSize)

@@ -1,6 +1,7 @@
 // The archive layer on real archives: the shared samples (compressed, RAR 5,
 // volume sets) against libarchive's own extraction, and sets written by the
 // mastering code, sound and damaged, against the files they hold.
+#include "RarFormat.h"
 #include "RarWriter.h"
 #include "TestSupport.h"
 #include "UnRAR.h"
@@ -10,6 +11,7 @@
 #include <archive_entry.h>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using RarWriter::Entry;
 
@@ -387,6 +389,21 @@ private slots:
         QCOMPARE(tree(path("layer")), expected);
     }
 
+    void crcMatchesZlib()
+    {
+        // The layer's own CRC (folded with carry-less multiplication where
+        // the processor has it) against zlib's, at every length and offset.
+        QByteArray data(70000, '\0');
+        quint32 x = 12345;
+        for (char& c : data)
+            c = char((x = x * 1103515245u + 12345u) >> 16);
+        const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+        for (size_t length : { 0, 1, 15, 16, 63, 64, 65, 127, 128, 200, 1000, 4096, 65536, 69990 })
+            for (size_t offset : { 0, 1, 7, 8 })
+                for (uint32_t seed : { 0u, 0xdeadbeefu })
+                    QCOMPARE(Rar::crc32(seed, p + offset, length), uint32_t(::crc32(seed, p + offset, uInt(length))));
+    }
+
     void encryptedEntriesFailAsUnknownFormat()
     {
         if (!QFileInfo::exists(sampleDir()))
@@ -415,13 +432,19 @@ private slots:
         QTest::addColumn<int>("naming");
         QTest::addColumn<QString>("breakAfter");
         QTest::addColumn<int>("minimumVolumes");
-        QTest::newRow("one archive") << quint64(0) << int(RarWriter::Naming::OldStyle) << QString() << 1;
-        QTest::newRow("old naming") << quint64(9000) << int(RarWriter::Naming::OldStyle) << QString() << 3;
-        QTest::newRow("parts naming, two digits") << quint64(2000) << int(RarWriter::Naming::Parts) << QString() << 10;
-        QTest::newRow("volume ends between two entries")
-            << quint64(30000) << int(RarWriter::Naming::OldStyle) << QString("DATA/SECTORS/SECTOR1.DAT") << 3;
-        QTest::newRow("set with the volume ends after a directory")
-            << quint64(30000) << int(RarWriter::Naming::Parts) << QString("DATA/SECTORS") << 3;
+        QTest::addColumn<bool>("solid");
+        // Stored entries are copied by the layer itself; in a solid archive
+        // they go through libarchive, so both paths are covered.
+        for (bool solid : { false, true }) {
+            const char* path = solid ? " (solid: through libarchive)" : "";
+            QTest::addRow("one archive%s", path) << quint64(0) << int(RarWriter::Naming::OldStyle) << QString() << 1 << solid;
+            QTest::addRow("old naming%s", path) << quint64(9000) << int(RarWriter::Naming::OldStyle) << QString() << 3 << solid;
+            QTest::addRow("parts naming, two digits%s", path) << quint64(2000) << int(RarWriter::Naming::Parts) << QString() << 10 << solid;
+            QTest::addRow("volume ends between two entries%s", path)
+                << quint64(30000) << int(RarWriter::Naming::OldStyle) << QString("DATA/SECTORS/SECTOR1.DAT") << 3 << solid;
+            QTest::addRow("volume ends after a directory%s", path)
+                << quint64(30000) << int(RarWriter::Naming::Parts) << QString("DATA/SECTORS") << 3 << solid;
+        }
     }
     void toolSetsExtractExactly()
     {
@@ -429,8 +452,10 @@ private slots:
         QFETCH(int, naming);
         QFETCH(QString, breakAfter);
         QFETCH(int, minimumVolumes);
+        QFETCH(bool, solid);
         RarWriter::Options options;
         options.volumeSize = volumeSize;
+        options.solid = solid;
         options.naming = RarWriter::Naming(naming);
         if (!breakAfter.isEmpty())
             options.breakAfter.insert(breakAfter.toStdString());
@@ -508,15 +533,21 @@ private slots:
     {
         QTest::addColumn<QString>("damaged");
         QTest::addColumn<quint64>("volumeSize");
-        QTest::newRow("whole entry") << "PLAY.SH" << quint64(0);
-        QTest::newRow("entry across volumes (CRC in its last part)") << "DATA/STARMAP.DAT" << quint64(9000);
+        QTest::addColumn<bool>("solid");
+        for (bool solid : { false, true }) {
+            const char* path = solid ? ", solid" : "";
+            QTest::addRow("whole entry%s", path) << "PLAY.SH" << quint64(0) << solid;
+            QTest::addRow("entry across volumes (CRC in its last part)%s", path) << "DATA/STARMAP.DAT" << quint64(9000) << solid;
+        }
     }
     void wrongCrcFailsTheEntry()
     {
         QFETCH(QString, damaged);
         QFETCH(quint64, volumeSize);
+        QFETCH(bool, solid);
         RarWriter::Options options;
         options.volumeSize = volumeSize;
+        options.solid = solid;
         options.damage.wrongCrc = damaged.toStdString();
         const auto entries = sampleRelease();
         const WrittenSet set = writeSet(path("set"), "game.rar", entries, options);
@@ -547,9 +578,17 @@ private slots:
         QCOMPARE(outcome.endResult, ERAR_BAD_DATA);
     }
 
+    void truncatedLastVolume_data()
+    {
+        QTest::addColumn<bool>("solid");
+        QTest::newRow("stored, read by the layer") << false;
+        QTest::newRow("solid, read by libarchive") << true;
+    }
     void truncatedLastVolume()
     {
+        QFETCH(bool, solid);
         RarWriter::Options options;
+        options.solid = solid;
         options.volumeSize = 20000;
         std::vector<Entry> entries { patterned("first.bin", 15000, 1), patterned("big.bin", 30000, 2) };
         options.damage.truncateVolume = 2;
@@ -592,10 +631,20 @@ private slots:
         QCOMPARE(tree(mountPoint + "/out"), expectedTree({ entries[0], entries[2] }));
     }
 
+    void callbackAnsweringZeroStopsTheEntry_data()
+    {
+        QTest::addColumn<bool>("solid");
+        QTest::newRow("stored, read by the layer") << false;
+        QTest::newRow("solid, read by libarchive") << true;
+    }
     void callbackAnsweringZeroStopsTheEntry()
     {
+        QFETCH(bool, solid);
         std::vector<Entry> entries { patterned("big.bin", 1024 * 1024, 7), text("next.txt", "next") };
-        const WrittenSet set = writeSet(path("set"), "game.rar", entries, {});
+        RarWriter::Options options;
+        options.solid = solid;
+        options.volumeSize = 300000; // the rest of big.bin runs on in later volumes
+        const WrittenSet set = writeSet(path("set"), "game.rar", entries, options);
         Callbacks callbacks;
         callbacks.data = [](int n) { return n == 3 ? 0 : 1; };
         const Outcome outcome = runLayer(set.first, path("out"), callbacks);
