@@ -35,13 +35,21 @@ void walkBlocks(const uint8_t* data, size_t size, Rar::Format format)
     }
 }
 
+char g_directory[] = "/tmp/merik-fuzz-XXXXXX";
+
+void removeVolume()
+{
+    ::unlink((std::string(g_directory) + "/fuzz.rar").c_str());
+    ::rmdir(g_directory);
+}
+
 const std::string& volumePath()
 {
     static const std::string path = [] {
-        char dir[] = "/tmp/merik-fuzz-XXXXXX";
-        if (!::mkdtemp(dir))
+        if (!::mkdtemp(g_directory))
             std::abort();
-        return std::string(dir) + "/fuzz.rar";
+        std::atexit(removeVolume);
+        return std::string(g_directory) + "/fuzz.rar";
     }();
     return path;
 }
@@ -68,8 +76,16 @@ void readAsVolume(const uint8_t* data, size_t size)
             break;
         if (i % 3 == 2)
             stream.prepareNext();
-        while (auto entry = stream.takeEntry())
+        while (auto entry = stream.takeEntry()) {
             (void)Rar::utf8Name(entry->header);
+            // Now and then the entry's data is read the layer's own way.
+            if (i % 2 == 0 && stream.atDataOf(entry)) {
+                const void* data = nullptr;
+                for (int k = 0; k < 100000 && stream.readEntryData(&data, k % 2 == 1) > 0; ++k) {
+                }
+                stream.restartArchive();
+            }
+        }
     }
 }
 
