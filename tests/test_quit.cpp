@@ -22,7 +22,8 @@ class TestQuit : public QObject {
 private slots:
     void init()
     {
-        writeFile(m_program.filePath("install.ini"), "Release title: Quit test\r\n");
+        writeFile(m_program.filePath("install.ini"),
+            "Release title: Quit test\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\nBanner       : scrolling\r\n");
         m_boxes = std::make_unique<DialogRecorder>();
         m_musicCalls.clear();
         MIDASsetCallObserver([this](const std::string& call) { m_musicCalls << QString::fromStdString(call); });
@@ -55,6 +56,7 @@ private slots:
 
     void cancelReturnsAUsableMainWindow()
     {
+        QVERIFY(m_boxes->boxes().empty());
         QTest::mouseClick(Form1->Image7, Qt::LeftButton, {}, QPoint(30, 5));
         QVERIFY(Form6->isVisible());
         QVERIFY(!Form1->isEnabled());

@@ -23,7 +23,8 @@ private slots:
     {
         QDir(m_source.path()).removeRecursively();
         QDir().mkpath(m_source.path());
-        writeFile(m_program.filePath("install.ini"), "Release title: Viewer test\r\n");
+        writeFile(m_program.filePath("install.ini"),
+            "Release title: Viewer test\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\nBanner       : scrolling\r\n");
         QDir::setCurrent(m_source.path());
         m_boxes = std::make_unique<DialogRecorder>();
         CreateInstallerWindows({ m_program.path() });
