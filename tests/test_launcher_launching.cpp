@@ -11,49 +11,11 @@
 
 #include <memory>
 
+using TestSupport::Call;
+using TestSupport::readCalls;
+using TestSupport::writeRecorder;
+
 namespace {
-
-struct Call {
-    QString name;
-    QString directory;
-    QStringList arguments;
-};
-
-QString shellQuoted(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
-// A program that appends its name, working directory and arguments to `log`
-// (shell built-ins only, so it runs with any PATH).
-void writeRecorder(const QString& path, const QString& log)
-{
-    TestSupport::writeFile(path,
-        QStringLiteral("#!/bin/sh\n"
-                       "{ printf '%s\\n' \"--- %1\" \"$(pwd -P)\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } >> %2\n")
-            .arg(QFileInfo(path).fileName(), shellQuoted(log))
-            .toUtf8());
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
-}
-
-QList<Call> readCalls(const QString& log)
-{
-    QList<Call> calls;
-    QStringList lines = QString::fromUtf8(TestSupport::readFile(log)).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (const QString& line : lines) {
-        if (line.startsWith(QStringLiteral("--- ")))
-            calls.append({ line.mid(4), {}, {} });
-        else if (!calls.isEmpty() && calls.last().directory.isNull())
-            calls.last().directory = line;
-        else if (!calls.isEmpty())
-            calls.last().arguments.append(line);
-    }
-    return calls;
-}
 
 QByteArray crlfLines(const QList<QByteArray>& lines)
 {

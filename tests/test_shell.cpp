@@ -13,51 +13,9 @@
 
 namespace {
 
-// One started process: its name, the directory it ran in, its arguments.
-struct Call {
-    QString name;
-    QString directory;
-    QStringList arguments;
-    bool operator==(const Call&) const = default;
-};
-
-QString shellQuoted(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
-// A program that appends its name, working directory and arguments to `log`
-// (shell built-ins only, so it runs with any PATH).
-void writeRecorder(const QString& path, const QString& log)
-{
-    const QString name = QFileInfo(path).fileName();
-    TestSupport::writeFile(path,
-        QStringLiteral("#!/bin/sh\n"
-                       "{ printf '%s\\n' \"--- %1\" \"$(pwd -P)\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } >> %2\n")
-            .arg(name, shellQuoted(log))
-            .toUtf8());
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
-}
-
-QList<Call> readCalls(const QString& log)
-{
-    QList<Call> calls;
-    const QString text = QString::fromUtf8(TestSupport::readFile(log));
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (const QString& line : lines) {
-        if (line.startsWith(QStringLiteral("--- ")))
-            calls.append({ line.mid(4), {}, {} });
-        else if (!calls.isEmpty() && calls.last().directory.isNull())
-            calls.last().directory = line;
-        else if (!calls.isEmpty())
-            calls.last().arguments.append(line);
-    }
-    return calls;
-}
+using TestSupport::Call;
+using TestSupport::readCalls;
+using TestSupport::writeRecorder;
 
 const QString Sentinel = QStringLiteral("https://sentinel.invalid/");
 

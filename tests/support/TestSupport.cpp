@@ -105,21 +105,31 @@ StandIns::~StandIns()
 
 void StandIns::add(const QString& path)
 {
+    writeRecorder(path, m_log);
+}
+
+void writeRecorder(const QString& path, const QString& log)
+{
     const QString name = QFileInfo(path).fileName();
     writeFile(path,
         // One write per call, so that a reader never sees half a call.
         QStringLiteral("#!/bin/sh\n"
                        "r=$(printf '%s\\n' \"--- %1 $$\" \"$(pwd -P)\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; printf .)\n"
                        "printf '%s' \"${r%.}\" >> %2\n")
-            .arg(name, shellQuoted(m_log))
+            .arg(name, shellQuoted(log))
             .toUtf8());
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
 }
 
-QList<StandIns::Call> StandIns::calls() const
+QList<Call> StandIns::calls() const
+{
+    return readCalls(m_log);
+}
+
+QList<Call> readCalls(const QString& log)
 {
     QList<Call> calls;
-    QStringList lines = QString::fromUtf8(readFile(m_log)).split(QLatin1Char('\n'));
+    QStringList lines = QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     for (const QString& line : lines) {
@@ -135,7 +145,7 @@ QList<StandIns::Call> StandIns::calls() const
     return calls;
 }
 
-QList<StandIns::Call> StandIns::waitForCalls(int count, int timeoutMs) const
+QList<Call> StandIns::waitForCalls(int count, int timeoutMs) const
 {
     QList<Call> list;
     (void)QTest::qWaitFor([&] { return (list = calls()).size() >= count; }, timeoutMs);

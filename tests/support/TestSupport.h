@@ -53,22 +53,31 @@ private:
     Dialogs::Responder m_previous;
 };
 
+// One start of a recording program: its name, the directory it ran in and
+// its arguments.
+struct Call {
+    QString name;
+    QString directory;
+    QStringList arguments;
+    qint64 pid = 0; // process ids grow, so they tell the order of starts
+    bool operator==(const Call& other) const
+    {
+        return name == other.name && directory == other.directory && arguments == other.arguments;
+    }
+};
+
+// Writes a program at `path` that appends each of its starts to `log`, and
+// reads such a log back.
+void writeRecorder(const QString& path, const QString& log);
+QList<Call> readCalls(const QString& log);
+
 // Recording stand-ins for programs the shell starts (xdg-open, wine, ...):
 // small scripts on a PATH of the test's own that write down, per call, their
 // name, the directory they ran in and their arguments. PATH is restored when
 // this goes out of scope.
 class StandIns {
 public:
-    struct Call {
-        QString name;
-        QString directory;
-        QStringList arguments;
-        qint64 pid = 0; // process ids grow, so they tell the order of starts
-        bool operator==(const Call& other) const
-        {
-            return name == other.name && directory == other.directory && arguments == other.arguments;
-        }
-    };
+    using Call = TestSupport::Call;
 
     explicit StandIns(const QStringList& programs);
     ~StandIns();
