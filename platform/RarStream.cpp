@@ -18,7 +18,8 @@ namespace {
 
 using Rar::BlockKind;
 
-constexpr size_t kDataBufferSize = 256 * 1024;
+// One read never moves more than the data callback gets at once.
+constexpr size_t kDataBufferSize = 64 * 1024;
 constexpr uint64_t kMaxCommentSize = 1024 * 1024;
 constexpr int kMaxBlocksBeforeFirstEntry = 64;
 
