@@ -853,14 +853,14 @@ private slots:
         std::vector<Entry> entries;
         QStringList order = accepted;
         order += refused;
-        for (const QString& spec : order) {
-            const qsizetype arrow = spec.indexOf(" -> ");
+        for (const QString& item : order) {
+            const qsizetype arrow = item.indexOf(" -> ");
             if (arrow > 0)
-                entries.push_back(Entry::symlink(spec.left(arrow).toStdString(), spec.mid(arrow + 4).toStdString()));
-            else if (spec.endsWith('/'))
-                entries.push_back(Entry::directory(spec.chopped(1).toStdString()));
+                entries.push_back(Entry::symlink(item.left(arrow).toStdString(), item.mid(arrow + 4).toStdString()));
+            else if (item.endsWith('/'))
+                entries.push_back(Entry::directory(item.chopped(1).toStdString()));
             else
-                entries.push_back(text(spec.toStdString(), "payload " + spec.toStdString()));
+                entries.push_back(text(item.toStdString(), "payload " + item.toStdString()));
         }
         const WrittenSet set = writeSet(path("set"), "evil.rar", entries, {});
         const QString root = path("root");
