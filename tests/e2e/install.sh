@@ -6,6 +6,7 @@
 # desktop entry with desktop-file-validate, and the shell requests recorded
 # by stand-ins for xdg-open and wine.
 set -euo pipefail
+. "$(dirname "$0")/lib/common.sh"
 binary_dir=${MERIK_BINARY_DIR:?}
 shots=$binary_dir/e2e-shots/install
 mkdir -p "$shots"
@@ -27,22 +28,12 @@ mv "$work/medium/STARCRSR.R01" "$work/held-back.R01"
 
 # Recording stand-ins for the programs the shell starts.
 mkdir -p "$work/bin" "$work/home"
-for program in xdg-open wine; do
-  cat > "$work/bin/$program" <<STANDIN
-#!/bin/sh
-r=\$(printf '%s\n' "--- $program" "\$(pwd -P)"; for a in "\$@"; do printf '%s\n' "\$a"; done; printf .)
-printf '%s' "\${r%.}" >> "$work/calls.log"
-STANDIN
-  chmod +x "$work/bin/$program"
-done
+recorder "$work/bin/xdg-open" "$work/calls.log"
+recorder "$work/bin/wine" "$work/calls.log"
 export PATH="$work/bin:$PATH" HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 
-for n in $(seq 60 99); do [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }; done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_display "$work" || fail "Xvfb did not start"
 
 # The visible installer window of the given size: "X Y" of its top-left.
 window_of_size() {

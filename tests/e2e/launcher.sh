@@ -3,6 +3,7 @@
 # place, buttons shown and hidden, a click that starts a program (a recording
 # stand-in), the error box of a missing autoplay.ini, and Quit ending it.
 set -euo pipefail
+. "$(dirname "$0")/lib/common.sh"
 
 fail() { echo "launcher e2e: FAILED: $*" >&2; exit 1; }
 note() { echo "launcher e2e: $*"; }
@@ -26,34 +27,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A private display; Xvfb names the free display number it took.
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 5>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$work/display")
-export QT_QPA_PLATFORM=xcb
+start_display "$work" || fail "Xvfb did not start"
 
 log=$work/calls.log
-# A program that records its name, working directory and arguments.
-recorder() {
-    mkdir -p "$(dirname "$1")"
-    cat >"$1" <<SCRIPT
-#!/bin/sh
-{ printf '%s\n' "--- \$(basename "\$0")" "\$(pwd -P)"; for a in "\$@"; do printf '%s\n' "\$a"; done; } >> '$log'
-SCRIPT
-    chmod +x "$1"
-}
-recorder "$work/bin/xdg-open"
-recorder "$work/bin/wine"
+recorder "$work/bin/xdg-open" "$log"
+recorder "$work/bin/wine" "$log"
 export PATH=$work/bin:$PATH
 
 medium=$work/medium
 mkdir -p "$medium"
 cp "$binary" "$medium/launcher"
-recorder "$medium/game/play.sh"
+recorder "$medium/game/play.sh" "$log"
 
 # autoplay.ini with CR LF line ends; the caption of entry 2 is $1.
 write_autoplay() {
@@ -153,7 +137,7 @@ xdotool windowfocus --sync "$box"
 xdotool key Return
 window=$(find_window "MERIK Game Launcher - ") || fail "no window titled \"MERIK Game Launcher - \" after the error box"
 xdotool search --onlyvisible --name "^MERIK-Runner\$" >/dev/null 2>&1 && fail "the error box is still open"
-recorder "$medium/prg1"
+recorder "$medium/prg1" "$log"
 xdotool mousemove --window "$window" 43 108 click 1
 for _ in $(seq 100); do [ -s "$log" ] && break; sleep 0.1; done
 expected=$(printf '%s\n' "--- prg1" "$medium" "cmd1")

@@ -4,6 +4,7 @@
 # temporary copy is gone once the window is up; SIGTERM still ends the
 # program while the music plays.
 set -euo pipefail
+. "$(dirname "$0")/lib/common.sh"
 
 fail() { echo "music e2e: FAILED: $*" >&2; exit 1; }
 note() { echo "music e2e: $*"; }
@@ -28,14 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 5>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$work/display")
-export QT_QPA_PLATFORM=xcb
+start_display "$work" || fail "Xvfb did not start"
 
 mkdir -p "$work/medium" "$work/tmp" "$work/runtime"
 chmod 700 "$work/runtime"
