@@ -85,17 +85,7 @@ void TBanner::renderText(const QString& text)
     setScrollEnabled(false);
     m_lines.clear();
     m_picture.reset();
-    const QFontMetrics metrics(font());
-    QPixmap picture = blankPicture(metrics.horizontalAdvance(text), metrics.height());
-    if (!picture.isNull()) {
-        QPainter painter(&picture);
-        painter.setFont(font());
-        painter.setPen(m_fontColor);
-        painter.setBackground(m_color);
-        painter.setBackgroundMode(Qt::OpaqueMode);
-        painter.drawText(0, metrics.ascent(), text);
-    }
-    m_picture = picture;
+    m_picture = renderedPicture({ text }, taLeftJustify);
     m_scrollText = text;
     if (m_autoEnable)
         setScrollEnabled(true);
@@ -116,6 +106,36 @@ void TBanner::setLinesAlign(TAlignment align)
         renderLines();
 }
 
+// One picture for a text (a single left-aligned line) or for the lines:
+// as wide as the widest, one "Xj" height per line, in the font's colour on
+// an opaque background of `Color`.
+QPixmap TBanner::renderedPicture(const QStringList& lines, TAlignment align) const
+{
+    const QFontMetrics metrics(font());
+    int widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int lineHeight = metrics.height(); // the height of "Xj": every line the same
+    QPixmap picture = blankPicture(widest, int(lines.size()) * lineHeight);
+    if (picture.isNull())
+        return picture;
+    QPainter painter(&picture);
+    painter.setFont(font());
+    painter.setPen(m_fontColor);
+    painter.setBackground(m_color);
+    painter.setBackgroundMode(Qt::OpaqueMode);
+    for (int i = 0; i < lines.size(); ++i) {
+        const int own = metrics.horizontalAdvance(lines[i]);
+        int x = 0;
+        if (align == taRightJustify)
+            x = widest - own;
+        else if (align == taCenter)
+            x = (widest - own) / 2;
+        painter.drawText(x, i * lineHeight + metrics.ascent(), lines[i]);
+    }
+    return picture;
+}
+
 void TBanner::renderLines()
 {
     const bool wasEnabled = m_enabled;
@@ -123,29 +143,7 @@ void TBanner::renderLines()
     m_scrollText.clear();
     m_picture.reset();
 
-    const QFontMetrics metrics(font());
-    int widest = 0;
-    for (const QString& line : std::as_const(m_lines))
-        widest = std::max(widest, metrics.horizontalAdvance(line));
-    const int lineHeight = metrics.height(); // the height of "Xj": every line the same
-    QPixmap picture = blankPicture(widest, int(m_lines.size()) * lineHeight);
-    if (!picture.isNull()) {
-        QPainter painter(&picture);
-        painter.setFont(font());
-        painter.setPen(m_fontColor);
-        painter.setBackground(m_color);
-        painter.setBackgroundMode(Qt::OpaqueMode);
-        for (int i = 0; i < m_lines.size(); ++i) {
-            const int own = metrics.horizontalAdvance(m_lines[i]);
-            int x = 0;
-            if (m_linesAlign == taRightJustify)
-                x = widest - own;
-            else if (m_linesAlign == taCenter)
-                x = (widest - own) / 2;
-            painter.drawText(x, i * lineHeight + metrics.ascent(), m_lines[i]);
-        }
-    }
-    m_picture = picture;
+    m_picture = renderedPicture(m_lines, m_linesAlign);
 
     if (wasEnabled || m_autoEnable)
         setScrollEnabled(true);

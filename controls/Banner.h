@@ -158,6 +158,7 @@ private:
     void renderText(const QString& text);
     void renderLines();
     QPixmap blankPicture(int width, int height) const;
+    QPixmap renderedPicture(const QStringList& lines, TAlignment align) const;
     void applyTimer();
     // Where the entering copy's top-left corner lies.
     QPoint enteringCopy() const;
