@@ -3,6 +3,7 @@
 #include "RarFormat.h"
 #include "RarOutput.h"
 #include "RarStream.h"
+#include "ReleaseFiles.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -70,6 +71,7 @@ RARHandle RAROpenArchive(RAROpenArchiveData* data)
         return nullptr;
     }
     handle->openMode = data->OpenMode;
+    handle->stream.setPathResolver(ReleaseFiles::resolve);
     if (const int result = handle->stream.open(data->ArcName)) {
         data->OpenResult = unsigned(result);
         return nullptr;

@@ -7,20 +7,9 @@
 // the paths stored in the archive; nothing is ever written outside it.
 #pragma once
 
-#include <functional>
+#include "RarCodes.h"
 
-// Result codes.
-constexpr int ERAR_SUCCESS = 0;
-constexpr int ERAR_END_ARCHIVE = 10;
-constexpr int ERAR_NO_MEMORY = 11;
-constexpr int ERAR_BAD_DATA = 12;
-constexpr int ERAR_BAD_ARCHIVE = 13;
-constexpr int ERAR_UNKNOWN_FORMAT = 14;
-constexpr int ERAR_EOPEN = 15;
-constexpr int ERAR_ECREATE = 16;
-constexpr int ERAR_ECLOSE = 17;
-constexpr int ERAR_EREAD = 18;
-constexpr int ERAR_EWRITE = 19;
+#include <functional>
 
 // Open modes.
 constexpr unsigned RAR_OM_LIST = 0;
@@ -30,10 +19,6 @@ constexpr unsigned RAR_OM_EXTRACT = 1;
 constexpr int RAR_SKIP = 0;
 constexpr int RAR_TEST = 1;
 constexpr int RAR_EXTRACT = 2;
-
-// Modes of the change-volume callback.
-constexpr int RAR_VOL_ASK = 0;    // the next volume is missing: 1 retries it, 0 gives up
-constexpr int RAR_VOL_NOTIFY = 1; // a new volume has been opened
 
 struct RAROpenArchiveData {
     const char* ArcName = nullptr;
@@ -67,10 +52,7 @@ struct RARHeaderData {
 struct RARArchive;
 using RARHandle = RARArchive*;
 
-// Called with the path of a volume (a buffer of RAR_VOLUME_PATH_SIZE bytes
-// that the callback may change to point elsewhere) and a mode.
-constexpr int RAR_VOLUME_PATH_SIZE = 4096;
-using CHANGEVOLPROC = std::function<int(char* volumePath, int mode)>;
+using CHANGEVOLPROC = RarVolumeCallback;
 // Called for every chunk of unpacked data (bounded in size); an answer of 0
 // or less stops the entry, removes what was written of it and fails it.
 using PROCESSDATAPROC = std::function<int(unsigned char* data, int size)>;

@@ -1,7 +1,6 @@
 #include "RarStream.h"
 
 #include "RarVolumes.h"
-#include "ReleaseFiles.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -48,7 +47,7 @@ std::string absolutePath(const std::string& path)
     return error ? path : absolute.lexically_normal().string();
 }
 
-int callVolumeCallback(const CHANGEVOLPROC& callback, std::string& path, int mode)
+int callVolumeCallback(const RarVolumeCallback& callback, std::string& path, int mode)
 {
     std::vector<char> buffer(RAR_VOLUME_PATH_SIZE, '\0');
     std::memcpy(buffer.data(), path.data(), std::min(path.size(), buffer.size() - 1));
@@ -147,7 +146,7 @@ bool RarVolumeStream::fail(int code)
 
 int RarVolumeStream::open(const std::string& firstVolumePath)
 {
-    m_firstPath = absolutePath(ReleaseFiles::resolve(firstVolumePath));
+    m_firstPath = absolutePath(m_resolve(firstVolumePath));
     m_fd = ::open(m_firstPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0)
         return ERAR_EOPEN;
@@ -374,7 +373,7 @@ bool RarVolumeStream::switchVolume(bool askWhenMissing, bool passHeaders)
     std::string path = RarVolumes::volumePath(m_firstPath, m_newNumbering, next);
     int fd = -1;
     for (;;) {
-        const std::string resolved = ReleaseFiles::resolve(path);
+        const std::string resolved = m_resolve(path);
         fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
             path = resolved;

@@ -1,6 +1,6 @@
 #include "RarOutput.h"
 
-#include "UnRAR.h"
+#include "RarCodes.h"
 
 #include <atomic>
 #include <cerrno>

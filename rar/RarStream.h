@@ -14,9 +14,10 @@
 #pragma once
 
 #include "RarFormat.h"
-#include "UnRAR.h"
+#include "RarCodes.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -51,7 +52,11 @@ public:
     Rar::Format format() const { return m_format; }
     const RarComment& comment() const { return m_comment; }
 
-    void setVolumeCallback(CHANGEVOLPROC callback) { m_volumeCallback = std::move(callback); }
+    void setVolumeCallback(RarVolumeCallback callback) { m_volumeCallback = std::move(callback); }
+    // Maps a volume's name to the file to open (a medium may hold GAME.R00
+    // where the set asks for game.r00); by default names are taken as given.
+    using PathResolver = std::function<std::string(const std::string&)>;
+    void setPathResolver(PathResolver resolver) { m_resolve = std::move(resolver); }
 
     // libarchive's read callback: the next bytes of the archive, 0 at its
     // end, -1 on a failure (error() says which).
@@ -107,7 +112,8 @@ private:
     bool m_solid = false;
     std::vector<unsigned char> m_start;     // signature and main header of the first volume
     Rar::Format m_format = Rar::Format::None;
-    CHANGEVOLPROC m_volumeCallback;
+    RarVolumeCallback m_volumeCallback;
+    PathResolver m_resolve = [](const std::string& path) { return path; };
 
     int m_fd = -1;
     std::string m_volumePath;
