@@ -527,3 +527,41 @@ int RarVolumeStream::prepareNext()
     }
     return 0;
 }
+
+std::shared_ptr<RarEntryInfo> RarVolumeStream::nextEntry()
+{
+    for (;;) {
+        // Header bytes are queued for libarchive only; nobody reads them here.
+        m_pending.clear();
+        if (m_error)
+            return nullptr;
+        if (auto entry = takeEntry())
+            return entry;
+        switch (m_state) {
+        case State::End:
+            return nullptr;
+        case State::Data: {
+            const void* ignored = nullptr;
+            ssize_t n;
+            while ((n = readEntryData(&ignored, true)) > 0) {
+            }
+            if (n < 0)
+                return nullptr;
+            m_state = State::Header;
+            break;
+        }
+        case State::Header:
+            if (!step())
+                return nullptr;
+            break;
+        }
+    }
+}
+
+ssize_t RarEntrySource::read(const unsigned char** data)
+{
+    const void* block = nullptr;
+    const ssize_t n = m_stream.readEntryData(&block);
+    *data = static_cast<const unsigned char*>(block);
+    return n;
+}

@@ -13,6 +13,7 @@
 // Qt-free.
 #pragma once
 
+#include "BitInput.h"
 #include "RarFormat.h"
 #include "RarCodes.h"
 
@@ -34,6 +35,18 @@ struct RarComment {
     bool present = false;
     bool damaged = false;
     std::string text;
+};
+
+class RarVolumeStream;
+
+// The current entry's packed data, across its parts, for a decoder.
+class RarEntrySource : public Rar::PackedSource {
+public:
+    explicit RarEntrySource(RarVolumeStream& stream) : m_stream(stream) {}
+    ssize_t read(const unsigned char** data) override;
+
+private:
+    RarVolumeStream& m_stream;
 };
 
 class RarVolumeStream {
@@ -86,6 +99,13 @@ public:
 
     // Headers of the entries read so far and not yet taken, in order.
     std::shared_ptr<RarEntryInfo> takeEntry();
+
+    // Reading without libarchive (RAR 4, our own decoders): passes over
+    // what is left of the current entry and returns the next one, whose
+    // data readEntryData() then delivers; null at the end of the set or on
+    // a failure (error() tells which; 0 at a regular end, also for a set
+    // that ends without an end-of-archive block).
+    std::shared_ptr<RarEntryInfo> nextEntry();
 
 private:
     enum class State { Header, Data, End };
