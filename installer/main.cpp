@@ -1,10 +1,14 @@
 #include "Application.h"
+#include "RarOutput.h"
 #include "Unit1.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    // Before the music starts (its audio leaves these signals alone): an
+    // installer ended from outside takes its half-written files with it.
+    RarOutput::removePartsOnSignals();
     QApplication app(argc, argv);
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
