@@ -460,9 +460,24 @@ private slots:
 };
 
 // With "--write-seeds DIR" the program writes every hostile set, its
-// volumes joined, as seeds for the fuzz target over the layer.
+// volumes joined, as seeds for the fuzz target over the layer; with
+// "--write-set TAG DIR" the volumes of one set into DIR (for the
+// end-to-end test), printing their paths.
 int main(int argc, char** argv)
 {
+    if (argc == 4 && QByteArray(argv[1]) == "--write-set") {
+        HostileSets::Paths paths;
+        paths.medium = argv[3];
+        paths.outside = paths.medium + "/../outside";
+        for (const auto& c : HostileSets::cases({}))
+            if (c.tag == argv[2]) {
+                for (const auto& v : c.write(paths))
+                    std::printf("%s\n", v.c_str());
+                return 0;
+            }
+        std::fprintf(stderr, "no set %s\n", argv[2]);
+        return 1;
+    }
     if (argc == 3 && QByteArray(argv[1]) == "--write-seeds") {
         Sandbox box;
         int n = 0;

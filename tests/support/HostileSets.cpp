@@ -411,6 +411,13 @@ std::vector<Case> cases(const std::string& samples)
             return writeRar4(p.medium + "/hostile.rar", { Entry::symlink("out/l", "."), Entry::directory("out/newdir") });
         },
         { { "out", "@OUT" } }, { x, x } });
+    all.push_back({ "rar4 damaged header halfway",
+        [=](const Paths& p) {
+            RarWriter::Options options;
+            options.damage.brokenHeader = "2.txt";
+            return writeRar4(p.medium + "/hostile.rar", { text("1.txt"), text("2.txt"), text("3.txt") }, options);
+        },
+        {}, { 0 }, false, 12 });
     return all;
 }
 
