@@ -229,6 +229,131 @@ struct PpmdH::Model {
         }
     }
 
+    // What finding a symbol, or escaping, does to the model; the decoder
+    // and the encoder share these.
+    void foundFirst(State* s)
+    {
+        const unsigned freq = s->freq;
+        foundState = s;
+        prevSuccess = 2 * freq > minContext->summFreq;
+        runLength += prevSuccess;
+        minContext->summFreq = uint16_t(minContext->summFreq + 4);
+        s->freq = uint8_t(freq + 4);
+        if (freq + 4 > kMaxFreq)
+            rescale();
+    }
+    void foundOther(State* s)
+    {
+        s->freq = uint8_t(s->freq + 4);
+        minContext->summFreq = uint16_t(minContext->summFreq + 4);
+        foundState = s;
+        if (s[0].freq > s[-1].freq) {
+            const State tmp = s[0];
+            s[0] = s[-1];
+            s[-1] = tmp;
+            foundState = --s;
+            if (s->freq > kMaxFreq)
+                rescale();
+        }
+    }
+    void escapeAll(State* last)
+    {
+        hiBitsFlag = kTables.hb2Flag[foundState->symbol];
+        numMasked = minContext->numStats;
+        for (State* m = stats(minContext); m <= last; ++m)
+            charMask[m->symbol] = escCount;
+    }
+    uint16_t& binaryProbability(State* rs)
+    {
+        hiBitsFlag = kTables.hb2Flag[foundState->symbol];
+        return binSumm[(rs->freq - 1u) & 127]
+                      [prevSuccess + kTables.ns2BSIndx[ctx(minContext->suffix)->numStats - 1u] + hiBitsFlag
+                       + 2 * kTables.hb2Flag[rs->symbol] + ((runLength >> 26) & 0x20)];
+    }
+    void foundBinary(State* rs, uint16_t& bs)
+    {
+        bs = uint16_t(bs + kInterval - ((bs + 32u) >> 7));
+        foundState = rs;
+        rs->freq = uint8_t(rs->freq + (rs->freq < 128));
+        prevSuccess = 1;
+        ++runLength;
+    }
+    void escapeBinary(State* rs, uint16_t& bs)
+    {
+        bs = uint16_t(bs - ((bs + 32u) >> 7));
+        initEsc = kExpEscape[bs >> 10];
+        numMasked = 1;
+        charMask[rs->symbol] = escCount;
+        prevSuccess = 0;
+    }
+    // Moves down to the next suffix with symbols not yet masked: its
+    // unmasked states in `ps`, their frequency sum, the coding total, and
+    // the escape estimator used; null when there is none.
+    See* nextEscapeContext(State** ps, unsigned& n, uint32_t& hiCnt, uint32_t& scale)
+    {
+        Context* c = minContext;
+        do {
+            ++orderFall;
+            if (!c->suffix)
+                return nullptr; // an escape from the root: no symbol
+            c = ctx(c->suffix);
+        } while (c->numStats == numMasked);
+        const unsigned numStats = c->numStats;
+        if (numStats < numMasked)
+            return nullptr;
+        minContext = c;
+
+        const unsigned diff = numStats - numMasked;
+        See* see;
+        if (numStats != 256) {
+            if (!c->suffix)
+                return nullptr;
+            const int suffixStats = ctx(c->suffix)->numStats;
+            see = &sees[kTables.ns2Indx[diff - 1]]
+                       [(int(diff) < suffixStats - int(numStats)) + 2 * (c->summFreq < 11 * numStats)
+                        + 4 * (numMasked > diff) + hiBitsFlag];
+            scale = see->mean();
+        } else {
+            see = &dummySee;
+            scale = 1;
+        }
+        State* s = stats(c);
+        State* const end = s + numStats;
+        hiCnt = 0;
+        for (n = 0; n < diff; ++s) {
+            if (s == end)
+                return nullptr;
+            if (charMask[s->symbol] != escCount) {
+                hiCnt += s->freq;
+                ps[n++] = s;
+            }
+        }
+        scale += hiCnt;
+        return see;
+    }
+    bool foundEscaped(State* s, See* see)
+    {
+        see->update();
+        foundState = s;
+        s->freq = uint8_t(s->freq + 4);
+        minContext->summFreq = uint16_t(minContext->summFreq + 4);
+        if (s->freq > kMaxFreq)
+            rescale();
+        ++escCount;
+        runLength = initRL;
+        if (!updateModel())
+            return false;
+        clearMaskIfWrapped();
+        return true;
+    }
+    void escapeMasked(State** ps, unsigned n, See* see, uint32_t scale)
+    {
+        see->summ = uint16_t(see->summ + scale);
+        for (unsigned k = 0; k < n; ++k)
+            charMask[ps[k]->symbol] = escCount;
+        numMasked = minContext->numStats;
+    }
+
     // The range decoder.
     bool normalize()
     {
@@ -252,7 +377,31 @@ struct PpmdH::Model {
         range *= size;
     }
 
+    // The range encoder, for PpmdHEncoder: bytes go to `output`.
+    std::vector<uint8_t>* output = nullptr;
+    void encoderNormalize()
+    {
+        for (;;) {
+            if ((low ^ (low + range)) >= kTop) {
+                if (range >= kBottom)
+                    return;
+                range = (0u - low) & (kBottom - 1);
+            }
+            output->push_back(uint8_t(low >> 24));
+            range <<= 8;
+            low <<= 8;
+        }
+    }
+    void encode(uint32_t start, uint32_t size, uint32_t total)
+    {
+        range /= total;
+        low += start * range;
+        range *= size;
+        encoderNormalize();
+    }
+
     int decodeChar();
+    bool encodeChar(unsigned symbol);
     int fail()
     {
         valid = false;
@@ -733,14 +882,8 @@ int PpmdH::Model::decodeChar()
         uint32_t hiCnt = s->freq;
         if (count < hiCnt) {
             decode(0, hiCnt);
-            foundState = s;
             const uint8_t symbol = s->symbol;
-            prevSuccess = 2 * hiCnt > total;
-            runLength += prevSuccess;
-            mc->summFreq = uint16_t(mc->summFreq + 4);
-            s->freq = uint8_t(hiCnt + 4);
-            if (hiCnt + 4 > kMaxFreq)
-                rescale();
+            foundFirst(s);
             if (!nextContext() || !normalize())
                 return fail();
             return symbol;
@@ -751,104 +894,45 @@ int PpmdH::Model::decodeChar()
             if ((hiCnt += (++s)->freq) > count) {
                 decode(hiCnt - s->freq, s->freq);
                 const uint8_t symbol = s->symbol;
-                s->freq = uint8_t(s->freq + 4);
-                mc->summFreq = uint16_t(mc->summFreq + 4);
-                foundState = s;
-                if (s[0].freq > s[-1].freq) {
-                    const State tmp = s[0];
-                    s[0] = s[-1];
-                    s[-1] = tmp;
-                    foundState = --s;
-                    if (s->freq > kMaxFreq)
-                        rescale();
-                }
+                foundOther(s);
                 if (!nextContext() || !normalize())
                     return fail();
                 return symbol;
             }
         } while (--i);
-        hiBitsFlag = kTables.hb2Flag[foundState->symbol];
         decode(hiCnt, total - hiCnt);
-        numMasked = mc->numStats;
-        for (State* m = stats(mc); m <= s; ++m)
-            charMask[m->symbol] = escCount;
+        escapeAll(s);
     } else {
-        State* rs = mc->oneState();
         if (!mc->suffix)
             return fail();
-        hiBitsFlag = kTables.hb2Flag[foundState->symbol];
-        uint16_t& bs = binSumm[(rs->freq - 1u) & 127]
-                              [prevSuccess + kTables.ns2BSIndx[ctx(mc->suffix)->numStats - 1u] + hiBitsFlag
-                               + 2 * kTables.hb2Flag[rs->symbol] + ((runLength >> 26) & 0x20)];
+        State* rs = mc->oneState();
+        uint16_t& bs = binaryProbability(rs);
         range >>= kTotBits;
         const uint32_t count = (code - low) / range;
         const unsigned p = bs;
         if (count < p) {
             range *= p;
-            bs = uint16_t(p + kInterval - ((p + 32) >> 7));
-            foundState = rs;
             const uint8_t symbol = rs->symbol;
-            rs->freq = uint8_t(rs->freq + (rs->freq < 128));
-            prevSuccess = 1;
-            ++runLength;
+            foundBinary(rs, bs);
             if (!nextContext() || !normalize())
                 return fail();
             return symbol;
         }
         decode(p, kBinScale - p);
-        bs = uint16_t(p - ((p + 32) >> 7));
-        initEsc = kExpEscape[bs >> 10];
-        numMasked = 1;
-        charMask[rs->symbol] = escCount;
-        prevSuccess = 0;
+        escapeBinary(rs, bs);
     }
 
     // Escapes: down the suffixes to a context with unmasked symbols.
     for (;;) {
         if (!normalize())
             return fail();
-        Context* c = minContext;
-        do {
-            ++orderFall;
-            if (!c->suffix)
-                return fail(); // an escape from the root: no symbol
-            c = ctx(c->suffix);
-        } while (c->numStats == numMasked);
-        const unsigned numStats = c->numStats;
-        if (numStats < numMasked)
-            return fail();
-        minContext = c;
-
-        const unsigned diff = numStats - numMasked;
-        See* see;
-        uint32_t scale;
-        if (numStats != 256) {
-            if (!c->suffix)
-                return fail();
-            const int suffixStats = ctx(c->suffix)->numStats;
-            see = &sees[kTables.ns2Indx[diff - 1]]
-                            [(int(diff) < suffixStats - int(numStats)) + 2 * (c->summFreq < 11 * numStats)
-                             + 4 * (numMasked > diff) + hiBitsFlag];
-            scale = see->mean();
-        } else {
-            see = &dummySee;
-            scale = 1;
-        }
-
         State* ps[256];
-        State* s = stats(c);
-        State* const end = s + numStats;
-        uint32_t hiCnt = 0;
         unsigned n = 0;
-        for (; n < diff; ++s) {
-            if (s == end)
-                return fail();
-            if (charMask[s->symbol] != escCount) {
-                hiCnt += s->freq;
-                ps[n++] = s;
-            }
-        }
-        scale += hiCnt;
+        uint32_t hiCnt = 0;
+        uint32_t scale = 0;
+        See* see = nextEscapeContext(ps, n, hiCnt, scale);
+        if (!see)
+            return fail();
         range /= scale;
         if (range == 0)
             return fail();
@@ -860,29 +944,78 @@ int PpmdH::Model::decodeChar()
             hiCnt = 0;
             while ((hiCnt += (*pps)->freq) <= count)
                 ++pps;
-            s = *pps;
+            State* s = *pps;
             decode(hiCnt - s->freq, s->freq);
-            see->update();
-            foundState = s;
             const uint8_t symbol = s->symbol;
-            s->freq = uint8_t(s->freq + 4);
-            c->summFreq = uint16_t(c->summFreq + 4);
-            if (s->freq > kMaxFreq)
-                rescale();
-            ++escCount;
-            runLength = initRL;
-            if (!updateModel())
-                return fail();
-            clearMaskIfWrapped();
-            if (!normalize())
+            if (!foundEscaped(s, see) || !normalize())
                 return fail();
             return symbol;
         }
         decode(hiCnt, scale - hiCnt);
-        see->summ = uint16_t(see->summ + scale);
-        for (unsigned k = 0; k < n; ++k)
-            charMask[ps[k]->symbol] = escCount;
-        numMasked = numStats;
+        escapeMasked(ps, n, see, scale);
+    }
+}
+
+bool PpmdH::Model::encodeChar(unsigned symbol)
+{
+    if (!valid)
+        return false;
+    Context* mc = minContext;
+    if (mc->numStats != 1) {
+        State* s = stats(mc);
+        const uint32_t total = mc->summFreq;
+        uint32_t hiCnt = s->freq;
+        if (s->symbol == symbol) {
+            encode(0, hiCnt, total);
+            foundFirst(s);
+            return nextContext();
+        }
+        prevSuccess = 0;
+        unsigned i = mc->numStats - 1u;
+        do {
+            if ((++s)->symbol == symbol) {
+                encode(hiCnt, s->freq, total);
+                foundOther(s);
+                return nextContext();
+            }
+            hiCnt += s->freq;
+        } while (--i);
+        encode(hiCnt, total - hiCnt, total);
+        escapeAll(s);
+    } else {
+        if (!mc->suffix)
+            return valid = false;
+        State* rs = mc->oneState();
+        uint16_t& bs = binaryProbability(rs);
+        range >>= kTotBits;
+        const unsigned p = bs;
+        if (rs->symbol == symbol) {
+            range *= p;
+            encoderNormalize();
+            foundBinary(rs, bs);
+            return nextContext();
+        }
+        low += p * range;
+        range *= kBinScale - p;
+        encoderNormalize();
+        escapeBinary(rs, bs);
+    }
+    for (;;) {
+        State* ps[256];
+        unsigned n = 0;
+        uint32_t hiCnt = 0;
+        uint32_t scale = 0;
+        See* see = nextEscapeContext(ps, n, hiCnt, scale);
+        if (!see)
+            return valid = false;
+        uint32_t before = 0;
+        for (unsigned k = 0; k < n; before += ps[k++]->freq)
+            if (ps[k]->symbol == symbol) {
+                encode(before, ps[k]->freq, scale);
+                return foundEscaped(ps[k], see) || (valid = false);
+            }
+        encode(hiCnt, scale - hiCnt, scale);
+        escapeMasked(ps, n, see, scale);
     }
 }
 
@@ -929,6 +1062,58 @@ int PpmdH::decodeChar()
 void PpmdH::reset()
 {
     m_model->valid = false;
+}
+
+PpmdHEncoder::PpmdHEncoder()
+    : m_model(std::make_unique<PpmdH::Model>())
+{
+}
+
+PpmdHEncoder::~PpmdHEncoder() = default;
+
+bool PpmdHEncoder::startBlock(std::vector<uint8_t>& output, unsigned order, unsigned memoryMB, int escape)
+{
+    PpmdH::Model& m = *m_model;
+    unsigned flags = 0x80;
+    if (order) {
+        if (order < 2 || order > kMaxOrder || (order > 16 && (order - 16) % 3) || memoryMB < 1 || memoryMB > 256)
+            return false;
+        flags |= 0x20 | (order <= 16 ? order - 1 : 16 + (order - 16) / 3 - 1);
+    } else if (!m.valid) {
+        return false;
+    }
+    if (escape > 255)
+        return false;
+    if (escape >= 0)
+        flags |= 0x40;
+    output.push_back(uint8_t(flags));
+    if (order)
+        output.push_back(uint8_t(memoryMB - 1));
+    if (escape >= 0)
+        output.push_back(uint8_t(escape));
+    m.output = &output;
+    m.low = 0;
+    m.range = 0xFFFFFFFFu;
+    if (order) {
+        if (!m.allocate(memoryMB << 20))
+            return m.valid = false;
+        m.start(order);
+    }
+    return true;
+}
+
+bool PpmdHEncoder::encodeChar(uint8_t symbol)
+{
+    return m_model->encodeChar(symbol);
+}
+
+void PpmdHEncoder::finishBlock()
+{
+    PpmdH::Model& m = *m_model;
+    for (int i = 0; i < 4; ++i) {
+        m.output->push_back(uint8_t(m.low >> 24));
+        m.low <<= 8;
+    }
 }
 
 }

@@ -8,7 +8,9 @@
 
 #include "BitInput.h"
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace Rar {
 
@@ -39,6 +41,28 @@ public:
 
 private:
     std::unique_ptr<Model> m_model;
+};
+
+// The encoder of the same model and coder, for tests and benchmarks: no
+// archiver on these machines writes RAR's PPM blocks.
+class PpmdHEncoder {
+public:
+    PpmdHEncoder();
+    ~PpmdHEncoder();
+    PpmdHEncoder(const PpmdHEncoder&) = delete;
+    PpmdHEncoder& operator=(const PpmdHEncoder&) = delete;
+
+    // Starts a block, appending to `output` (which must outlive it): a new
+    // model of `order` (2 to 16, or 19, 22, ... 64) in `memoryMB` (1 to 256),
+    // or with order 0 the current model kept; a new escape byte unless
+    // `escape` is -1. False for parameters a block cannot carry.
+    bool startBlock(std::vector<uint8_t>& output, unsigned order, unsigned memoryMB, int escape = -1);
+    bool encodeChar(uint8_t symbol);
+    // Ends the block: the range coder's last bytes.
+    void finishBlock();
+
+private:
+    std::unique_ptr<PpmdH::Model> m_model;
 };
 
 }
