@@ -66,7 +66,12 @@ std::string resolve(const std::string& path)
 bool exists(const std::string& path)
 {
     std::error_code ec;
-    return !path.empty() && fs::exists(resolve(path), ec);
+    if (path.empty())
+        return false;
+    // A pipe, a device or a socket is no release file (reading one would
+    // block or never end); a directory is there, and fails when read.
+    const fs::file_status status = fs::status(resolve(path), ec);
+    return !ec && (fs::is_regular_file(status) || fs::is_directory(status));
 }
 
 }

@@ -12,6 +12,8 @@ namespace ReleaseFiles {
 // case; `path` itself when nothing matches (or when it exists as given).
 std::string resolve(const std::string& path);
 
+// Whether `path` names a file or a directory (after links): a pipe, a
+// device or a socket is no release file.
 bool exists(const std::string& path);
 
 }

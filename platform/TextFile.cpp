@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -15,9 +16,22 @@ constexpr size_t ChunkSize = 64 * 1024;
 
 TextFileReader::TextFileReader(const std::string& path)
 {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A pipe would block the program and a device (a link to /dev/zero)
+    // would feed it for ever; neither, nor a socket, is a text file, so each
+    // is treated as not there, and nothing here waits for a writer. A
+    // directory opens and then fails to read, as it always has.
+    auto readable = [](const struct stat& st) { return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode); };
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !readable(st))
+        throw EInOutError::fromErrno(ENOENT);
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0)
         throw EInOutError::fromErrno(errno);
+    if (::fstat(m_fd, &st) != 0 || !readable(st)) {
+        ::close(m_fd);
+        m_fd = -1;
+        throw EInOutError::fromErrno(ENOENT);
+    }
 }
 
 TextFileReader::~TextFileReader()

@@ -11,7 +11,8 @@
 
 class TextFileReader {
 public:
-    // Opens the file; raises EInOutError when it cannot be opened.
+    // Opens the file; raises EInOutError when it cannot be opened, and
+    // "File not found" for a pipe, a device or a socket, without waiting.
     explicit TextFileReader(const std::string& path);
     ~TextFileReader();
     TextFileReader(const TextFileReader&) = delete;
