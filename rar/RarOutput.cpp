@@ -433,13 +433,16 @@ void Entry::forgetPart()
     m_temporary.clear();
 }
 
-// Whether `name` in `dir` may get a new thing: anything but a symbolic
-// link, which stays as it is (or is "replaced" by the same link).
+// Whether `name` in `dir` may get a new thing: anything but a directory
+// (which cannot be replaced) and a symbolic link (which stays as it is, or
+// is "replaced" by the same link).
 bool Entry::replaceable(int dir, const std::string& name, const std::string* sameLinkTarget) const
 {
     struct stat st {};
     if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
+    if (S_ISDIR(st.st_mode))
+        return false;
     if (!S_ISLNK(st.st_mode))
         return true;
     if (!sameLinkTarget)
@@ -650,6 +653,10 @@ int Entry::commit()
         } else if (::renameat(m_parent, m_temporary.c_str(), m_parent, m_name.c_str()) != 0) {
             result = ERAR_ECREATE;
             break;
+        } else {
+            // A hard link onto its own target renames nothing and keeps
+            // the temporary name.
+            ::unlinkat(m_parent, m_temporary.c_str(), 0);
         }
         forgetPart();
         if (symbolic && m_hasTime) {

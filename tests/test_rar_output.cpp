@@ -282,6 +282,10 @@ private slots:
         QCOMPARE(fs::hard_link_count(dest("a/f")), uintmax_t(2));
         QCOMPARE(RarOutput::makeHardLink(parts("dir"), parts("a/b")), ERAR_ECREATE);
         QCOMPARE(RarOutput::makeHardLink(parts("none"), parts("a/missing")), ERAR_ECREATE);
+        QCOMPARE(RarOutput::makeHardLink(parts("a/f"), parts("a/f")), 0); // onto itself: nothing left over
+        QCOMPARE(RarOutput::makeHardLink(parts("a/b"), parts("a/f")), ERAR_ECREATE); // a directory stays
+        QCOMPARE(everythingUnder(m_dest),
+            (QStringList { "a", "a/b", "a/b/c", "a/b/c/d", "a/b/c/d/e", "a/b/c/d/e/up", "a/f", "x", "x/h" }));
     }
 
     void targetsThatLeaveByTheirText_data()

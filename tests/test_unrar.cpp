@@ -842,8 +842,9 @@ private slots:
                                                << QStringList { "a/" };
         QTest::newRow("writing through a link outside (already there)")
             << QStringList { "out/x", "out/y/z" } << QStringList { "ok.txt" };
+        // A link that stays inside is written through: the files land in sub/.
         QTest::newRow("writing through a link inside")
-            << QStringList { "in/x", "in/deeper/y" } << QStringList { "sub/", "in -> sub" };
+            << QStringList {} << QStringList { "sub/", "in -> sub", "in/x", "in/deeper/y" };
     }
     void traversalWritesNothingOutside()
     {
@@ -889,6 +890,11 @@ private slots:
             line = line.section(" @", 0, 0);
         if (existingLink) {
             expected << "out -> ..";
+            expected.sort();
+        }
+        if (QString(QTest::currentDataTag()) == QLatin1String("writing through a link inside")) {
+            expected.replaceInStrings(QRegularExpression("^in/"), "sub/");
+            expected.removeDuplicates();
             expected.sort();
         }
         QCOMPARE(inside, expected);
