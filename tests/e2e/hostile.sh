@@ -10,6 +10,7 @@
 set -euo pipefail
 . "$(dirname "$0")/lib/common.sh"
 binary_dir=${MERIK_BINARY_DIR:?}
+demo=${MERIK_SOURCE_DIR:-$(dirname "$0")/../..}/demo
 installer=$binary_dir/installer/installer
 writer=$binary_dir/tests/test_hostile
 for tool in Xvfb xdotool import compare; do
@@ -34,7 +35,8 @@ shot() { import -window root "$shots/$1.png" 2>/dev/null || true; }
 
 recorder "$aux/bin/xdg-open" "$aux/calls.log"
 recorder "$aux/bin/wine" "$aux/calls.log"
-export PATH="$aux/bin:$PATH" XDG_CACHE_HOME="$aux/cache" XDG_CONFIG_HOME="$aux/config"
+export PATH="$aux/bin:$PATH" XDG_CACHE_HOME="$aux/cache" XDG_CONFIG_HOME="$aux/config" XDG_RUNTIME_DIR="$aux/runtime"
+mkdir -p "$aux/runtime" && chmod 700 "$aux/runtime"
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 start_display "$aux" || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
 
@@ -53,24 +55,29 @@ window_of_size() {
 click_at() { xdotool mousemove "$1" "$2"; sleep 0.2; xdotool click 1; sleep 0.3; }
 
 # Everything under the work directory but the destination, with kinds,
-# modes, sizes, times and link targets.
-listing() { find "$work" -path "$work/medium/STARCRSR" -prune -o -printf '%P %y %m %s %T@ %l\n' | sort; }
+# modes, sizes, times and link targets (the medium's own time changes when
+# the chooser makes the destination in it).
+listing() {
+  find "$work" -path "$work/medium/STARCRSR" -prune -o -path "$work/medium" -printf '%P %y %m\n' \
+    -o -printf '%P %y %m %s %T@ %l\n' | sort
+}
 
 # run_set TAG: a medium holding the set TAG as its archive; the installer
 # driven to extract it into medium/STARCRSR, two levels below $HOME.
 # Sets $status_crop to a picture of the status line; returns 1 when the
 # run did not end as a failure should.
 run_set() {
-  local tag=$1 name=${1// /-} first
+  local tag=$1 name first
+  name=$(printf '%s' "$1" | tr -c 'A-Za-z0-9.' '-')
   work=$(mktemp -d "$aux/run.XXXXXX")
   mkdir -p "$work/medium" "$work/outside"
-  export HOME=$work XDG_DATA_HOME=$work/data
+  export HOME=$work XDG_DATA_HOME=$work.data
   printf '# the user'"'"'s own\n' >"$work/.bashrc"
   echo secret >"$work/outside/secret"
-  cp "$installer" "$binary_dir/medium/merik.nfo" "$binary_dir/medium/STARCRSR.REG" "$work/medium/"
+  cp "$installer" "$demo/merik.nfo" "$demo/STARCRSR.REG" "$work/medium/"
   first=$("$writer" --write-set "$tag" "$work/medium" | head -n1)
   [ -n "$first" ] || { echo "no set $tag"; return 1; }
-  sed "s|^Archive      : .*|Archive      : $(basename "$first")\r|" "$binary_dir/medium/install.ini" >"$work/medium/install.ini"
+  sed "s|^Archive      : .*|Archive      : $(basename "$first")\r|" "$demo/install.ini" >"$work/medium/install.ini"
   touch -d @1500000000 "$work/.bashrc" "$work/outside/secret" "$work/medium/install.ini"
   rm -f "$aux/calls.log"
   local before
@@ -101,7 +108,18 @@ run_set() {
   local result=0
   window_of_size 349 124 >/dev/null || { echo "the extraction window went away as after success"; result=1; }
   if [ -s "$aux/calls.log" ]; then echo "end actions ran: $(tr '\n' ' ' <"$aux/calls.log")"; result=1; fi
-  if [ -e "$work/data/applications" ]; then echo "a shortcut was written: $(ls "$work/data/applications")"; result=1; fi
+  if ls "$XDG_DATA_HOME"/applications/* >/dev/null 2>&1; then
+    echo "a shortcut was written: $(ls "$XDG_DATA_HOME/applications")"; result=1
+  fi
+  local dest link resolved
+  dest=$(realpath "$work/medium/STARCRSR" 2>/dev/null || echo "$work/medium/STARCRSR")
+  while IFS= read -r -d '' link; do
+    resolved=$(realpath -m "$link")
+    case "$resolved" in
+      "$dest"|"$dest"/*) ;;
+      *) echo "the link ${link#"$dest"/} -> $(readlink "$link") leads out to $resolved"; result=1 ;;
+    esac
+  done < <(find "$dest" -type l -print0 2>/dev/null)
   local after
   after=$(listing)
   if [ "$before" != "$after" ]; then
