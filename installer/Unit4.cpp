@@ -179,8 +179,17 @@ void TForm4::ExtractArchive(const std::string& path)
         }
         headerResult = readHeader();
     }
-    if (headerResult == ERAR_BAD_DATA)
-        ShowStatus(QStringLiteral("File header broken"));
+    // Only the archive's regular end completes the installation: a damaged
+    // header or a volume that fails between two entries leaves entries
+    // behind it unwritten, so the window stays with the failure, as after
+    // any other failure, and the end actions do not run.
+    if (headerResult != ERAR_END_ARCHIVE) {
+        if (headerResult == ERAR_BAD_DATA)
+            ShowStatus(QStringLiteral("File header broken"));
+        else
+            ReportProcessError(headerResult);
+        return;
+    }
     archive.reset();
     hide();
     Form1->setEnabled(true);

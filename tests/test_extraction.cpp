@@ -224,16 +224,35 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_root->filePath("nothing.txt")));
     }
 
-    void brokenHeaderEndsLikeARegularRun()
+    void brokenHeaderStopsTheInstallation()
     {
         RarWriter::Options options;
         options.damage.brokenHeader = "second.txt";
-        writeSet({ RarWriter::Entry::file("first.txt", "one"), RarWriter::Entry::file("second.txt", "two") }, options);
+        writeSet({ RarWriter::Entry::file("first.txt", "one"), RarWriter::Entry::file("second.txt", "two"),
+                   RarWriter::Entry::file("third.txt", "three") },
+                 options);
         startWith("GAME.RAR");
         clickExtract();
         QCOMPARE(Form4->Label1->text(), QStringLiteral("File header broken"));
+        QVERIFY(Form4->isVisible());
+        QVERIFY(!Form1->isEnabled());
+        QCOMPARE(m_endActions, 0);
+        QCOMPARE(readFile(m_dest + "/first.txt"), QByteArray("one"));
+        QVERIFY(!QFileInfo::exists(m_dest + "/third.txt"));
+    }
+
+    void archiveWithoutEndBlockCompletes()
+    {
+        // Old archivers end an archive after its last entry, with no end block.
+        RarWriter::Options options;
+        options.damage.truncateVolume = 0;
+        options.damage.truncateBytes = 7;
+        writeSet({ RarWriter::Entry::file("first.txt", "one"), RarWriter::Entry::file("second.txt", "two") }, options);
+        startWith("GAME.RAR");
+        clickExtract();
         QVERIFY(Form4->isHidden());
         QCOMPARE(m_endActions, 1);
+        QCOMPARE(readFile(m_dest + "/second.txt"), QByteArray("two"));
     }
 
     void diskPrompt_data()
