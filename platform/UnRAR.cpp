@@ -4,13 +4,16 @@
 #include "RarOutput.h"
 #include "RarStream.h"
 #include "ReleaseFiles.h"
+#include "Unpack.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,8 +21,8 @@ namespace {
 // drains its event loop in the callback does so often enough.
 constexpr size_t kMaxChunk = 64 * 1024;
 
-// Highest RAR 4 unpack version and method libarchive decodes.
-constexpr uint8_t kNewestRar4Version = 29;
+// A link's target is a path, not a file's worth of data.
+constexpr size_t kMaxLinkTarget = 64 * 1024;
 
 la_ssize_t readCallback(archive*, void* clientData, const void** buffer)
 {
@@ -33,25 +36,61 @@ void copyTruncated(char* to, size_t size, const std::string& from)
     to[n] = '\0';
 }
 
+// An entry's unpacked bytes, chunk by chunk: their count with `data` set, 0
+// at the end, or minus a failure code.
+using ChunkSource = std::function<ssize_t(const unsigned char*& data)>;
+
+bool isUnixSymlink(const Rar::Block& h)
+{
+    return h.hostOS == Rar::V4::kHostUnix && (h.attributes & S_IFMT) == S_IFLNK;
+}
+
+mode_t fileMode(const Rar::Block& h)
+{
+    if (h.hostOS == Rar::V4::kHostUnix && (h.attributes & 0777))
+        return mode_t(h.attributes & 0777);
+    return 0644;
+}
+
 }
 
 struct RARArchive {
     RarVolumeStream stream;
-    std::unique_ptr<archive, decltype(&archive_read_free)> reader { nullptr, archive_read_free };
     unsigned openMode = RAR_OM_LIST;
     PROCESSDATAPROC dataCallback;
-    archive_entry* entry = nullptr;          // valid from a header read to its processing
-    std::shared_ptr<RarEntryInfo> info;
-    std::string fileName;                   // the entry's stored path, "/" separators
+    std::shared_ptr<RarEntryInfo> info;     // the entry whose header was read last
+    std::string fileName;                   // its stored path, "/" separators
+    // A failure after which nothing of the archive can be trusted: every
+    // later call answers it.
+    int broken = 0;
 
+    // RAR 1.5 to 4.x: our own decoders, one kept for the solid stream.
+    std::unique_ptr<Rar::Unpacker> unpacker;
+    int unpackerFamily = -1;
+    bool solidStreamFailed = false;
+
+    // RAR 5: libarchive reads the stream.
+    std::unique_ptr<archive, decltype(&archive_read_free)> reader { nullptr, archive_read_free };
+    archive_entry* entry = nullptr;         // valid from a header read to its processing
     bool restartPending = false;            // an entry was read without libarchive
 
+    bool ownDecoding() const { return stream.format() == Rar::Format::Rar4; }
     int failure(int fallback) const { return stream.error() ? stream.error() : fallback; }
+    int fillHeader(RARHeaderData* header);
+    int deliver(RarOutput::Entry* out, const RarOutput::Components& path, mode_t mode, const timespec* mtime,
+                const ChunkSource& next, std::string* collect);
+
+    // RAR 1.5 to 4.x.
+    int readHeader4();
+    int processEntry4(int operation, RarOutput::Entry& out);
+    ChunkSource chunksOf4(Rar::UnpackStatus& status, RarEntrySource& source, bool& decoding);
+
+    // RAR 5.
     int openReader();
     int restartReader();
-    int skipData();
-    int processEntry(int operation);
-    int processData(bool write, const RarOutput::Components& path);
+    int readHeader5();
+    int skipData5();
+    int processEntry5(int operation, RarOutput::Entry& out);
 };
 
 RARHandle RAROpenArchive(RAROpenArchiveData* data)
@@ -86,39 +125,13 @@ RARHandle RAROpenArchive(RAROpenArchiveData* data)
         data->CmtState = comment.damaged ? ERAR_BAD_DATA : fits < comment.text.size() ? ERAR_NO_MEMORY : 1;
     }
 
-    if (const int result = handle->openReader()) {
-        data->OpenResult = unsigned(result);
-        return nullptr;
+    if (!handle->ownDecoding()) {
+        if (const int result = handle->openReader()) {
+            data->OpenResult = unsigned(result);
+            return nullptr;
+        }
     }
     return handle.release();
-}
-
-int RARArchive::openReader()
-{
-    reader.reset(archive_read_new());
-    if (!reader)
-        return ERAR_NO_MEMORY;
-    archive_read_support_format_rar(reader.get());
-    archive_read_support_format_rar5(reader.get());
-    if (archive_read_open(reader.get(), &stream, nullptr, readCallback, nullptr) != ARCHIVE_OK)
-        return failure(ERAR_BAD_ARCHIVE);
-    return 0;
-}
-
-int RARArchive::restartReader()
-{
-    if (!restartPending)
-        return 0;
-    restartPending = false;
-    // What the caller left of the entry (a cancel, a failure) is passed over.
-    const void* ignored = nullptr;
-    ssize_t n;
-    while ((n = stream.readEntryData(&ignored, true)) > 0) {
-    }
-    if (n < 0)
-        return failure(ERAR_BAD_DATA);
-    stream.restartArchive();
-    return openReader();
 }
 
 int RARCloseArchive(RARHandle archive)
@@ -147,28 +160,21 @@ int RARReadHeader(RARHandle handle, RARHeaderData* header)
         return ERAR_BAD_ARCHIVE;
     handle->entry = nullptr;
     handle->info.reset();
+    if (handle->broken)
+        return handle->broken;
     if (handle->stream.error())
         return handle->stream.error();
-    if (const int result = handle->restartReader())
+    const int result = handle->ownDecoding() ? handle->readHeader4() : handle->readHeader5();
+    if (result)
         return result;
+    return handle->fillHeader(header);
+}
 
-    archive_entry* entry = nullptr;
-    const int result = archive_read_next_header(handle->reader.get(), &entry);
-    if (result == ARCHIVE_EOF)
-        return handle->failure(ERAR_END_ARCHIVE);
-    if (result < ARCHIVE_WARN)
-        return handle->failure(ERAR_BAD_DATA);
-    auto info = handle->stream.takeEntry();
-    if (!info)
-        return ERAR_BAD_DATA;
+int RARArchive::fillHeader(RARHeaderData* header)
+{
     const Rar::Block& h = info->header;
-    // The two readings of the header must agree on what they describe.
-    if (archive_entry_filetype(entry) == AE_IFREG && !archive_entry_hardlink(entry) && archive_entry_size_is_set(entry)
-        && h.unpackedSizeKnown && uint64_t(archive_entry_size(entry)) != h.unpackedSize)
-        return ERAR_BAD_DATA;
-
     // Our own reading of the name does not depend on the process's locale.
-    std::string fileName = Rar::utf8Name(h);
+    fileName = Rar::utf8Name(h);
     std::replace(fileName.begin(), fileName.end(), '\\', '/');
 
     char* comment = header->CmtBuf;
@@ -189,10 +195,6 @@ int RARReadHeader(RARHandle handle, RARHeaderData* header)
     header->UnpVer = h.unpackVersion;
     header->Method = h.method;
     header->FileAttr = unsigned(h.attributes);
-
-    handle->entry = entry;
-    handle->info = std::move(info);
-    handle->fileName = std::move(fileName);
     return 0;
 }
 
@@ -200,16 +202,20 @@ int RARProcessFile(RARHandle handle, int operation, const char* destPath, const 
 {
     if (!handle)
         return ERAR_BAD_ARCHIVE;
-    if (!handle->entry)
+    if (handle->broken)
+        return handle->broken;
+    if (!handle->info)
         return handle->failure(ERAR_BAD_ARCHIVE);
-    int result = 0;
-    if (destPath || destName) {
-        result = ERAR_ECREATE; // other destinations than the current directory are not offered
-        handle->skipData();
-    } else {
-        const bool listing = handle->openMode == RAR_OM_LIST;
-        result = handle->processEntry(listing ? RAR_SKIP : operation);
-    }
+    // Other destinations than the current directory are not offered.
+    const bool elsewhere = destPath || destName;
+    if (handle->openMode == RAR_OM_LIST || elsewhere)
+        operation = RAR_SKIP;
+    // What the entry makes gets its name only once nothing can fail any
+    // more, the next volume included; otherwise it is rolled back.
+    RarOutput::Entry out;
+    int result = handle->ownDecoding() ? handle->processEntry4(operation, out) : handle->processEntry5(operation, out);
+    if (elsewhere && result == 0)
+        result = ERAR_ECREATE;
     handle->entry = nullptr;
     handle->info.reset();
     // A volume that ends with this entry is followed by the next one now,
@@ -218,25 +224,256 @@ int RARProcessFile(RARHandle handle, int operation, const char* destPath, const 
         result = handle->restartReader();
     if (result == 0)
         result = handle->stream.prepareNext();
+    if (result == 0)
+        result = out.commit();
     return result;
 }
 
-int RARArchive::skipData()
+// Writes (or only checks) an entry's bytes: CRC and size against the
+// header, the data callback for every chunk, and nothing left behind of a
+// failed entry. With `collect` the bytes are gathered there instead (a
+// link's target).
+int RARArchive::deliver(RarOutput::Entry* out, const RarOutput::Components& path, mode_t mode, const timespec* mtime,
+                        const ChunkSource& next, std::string* collect)
 {
-    return archive_read_data_skip(reader.get()) < ARCHIVE_WARN ? failure(ERAR_BAD_DATA) : failure(0);
+    const Rar::Block& h = info->header;
+    const bool toFile = out && !collect;
+    if (toFile) {
+        if (const int result = out->createFile(path, mode))
+            return result;
+    }
+    uint32_t crc = 0;
+    uint64_t written = 0;
+    for (;;) {
+        const unsigned char* block = nullptr;
+        ssize_t got = next(block);
+        if (got < 0)
+            return int(-got); // the entry rolls back what was written
+        if (got == 0)
+            break;
+        size_t size = size_t(got);
+        while (size > 0) {
+            const size_t n = std::min(size, kMaxChunk);
+            crc = Rar::crc32(crc, block, n);
+            if (collect) {
+                if (collect->size() + n > kMaxLinkTarget)
+                    return ERAR_ECREATE;
+                collect->append(reinterpret_cast<const char*>(block), n);
+            } else if (toFile && !out->write(block, n)) {
+                return ERAR_EWRITE;
+            }
+            // The caller cancels with an answer of 0 or less: the entry was
+            // not written, which is closest to a write failure.
+            if (dataCallback && dataCallback(const_cast<unsigned char*>(block), int(n)) <= 0)
+                return ERAR_EWRITE;
+            block += n;
+            size -= n;
+            written += n;
+        }
+    }
+    if (stream.error())
+        return stream.error();
+    if (info->complete && h.hasCrc && !h.redirection && crc != info->finalCrc)
+        return ERAR_BAD_DATA;
+    if (h.unpackedSizeKnown && !h.redirection && written != h.unpackedSize)
+        return ERAR_BAD_DATA;
+    return toFile ? out->finishFile(mtime) : 0;
 }
 
-int RARArchive::processEntry(int operation)
+// RAR 1.5 to 4.x --------------------------------------------------------
+
+int RARArchive::readHeader4()
 {
+    info = stream.nextEntry();
+    if (!info)
+        return failure(ERAR_END_ARCHIVE);
+    return 0;
+}
+
+ChunkSource RARArchive::chunksOf4(Rar::UnpackStatus& status, RarEntrySource& source, bool& decoding)
+{
+    const Rar::Block& h = info->header;
+    if (h.method == Rar::V4::kMethodStore) {
+        return [this](const unsigned char*& data) -> ssize_t {
+            const void* block = nullptr;
+            const ssize_t n = stream.readEntryData(&block);
+            data = static_cast<const unsigned char*>(block);
+            return n < 0 ? -ssize_t(failure(ERAR_BAD_DATA)) : n;
+        };
+    }
+    // The entries of a solid archive run on in one decoder: from version
+    // 2.0 each entry says whether it continues the one before, RAR 1.5
+    // archives say it once for all.
+    const int family = Rar::unpackerFamily(h.unpackVersion);
+    const bool solid = h.unpackVersion < 20 ? stream.solid() : h.solidEntry;
+    if (!solid)
+        solidStreamFailed = false;
+    if (family < 0 || h.method > Rar::V4::kMethodBest) {
+        status = Rar::UnpackStatus::Unsupported;
+        return nullptr;
+    }
+    if (solid && (solidStreamFailed || (unpacker && family != unpackerFamily))) {
+        status = Rar::UnpackStatus::BadData;
+        return nullptr;
+    }
+    if (!unpacker || family != unpackerFamily) {
+        unpacker = Rar::makeUnpacker(h.unpackVersion);
+        unpackerFamily = family;
+        if (!unpacker) {
+            status = Rar::UnpackStatus::Unsupported;
+            return nullptr;
+        }
+    }
+    unpacker->begin(source, h.unpackedSize, solid);
+    decoding = true;
+    return [this, &status](const unsigned char*& data) -> ssize_t {
+        size_t size = 0;
+        status = unpacker->next(data, size);
+        switch (status) {
+        case Rar::UnpackStatus::Data:
+            return ssize_t(size);
+        case Rar::UnpackStatus::End:
+            return 0;
+        case Rar::UnpackStatus::Unsupported:
+            return -ERAR_UNKNOWN_FORMAT;
+        case Rar::UnpackStatus::SourceFailed:
+            return -ssize_t(failure(ERAR_BAD_DATA));
+        case Rar::UnpackStatus::BadData:
+            break;
+        }
+        return -ERAR_BAD_DATA;
+    };
+}
+
+int RARArchive::processEntry4(int operation, RarOutput::Entry& out)
+{
+    const Rar::Block& h = info->header;
+    const bool write = operation == RAR_EXTRACT;
+    const bool compressed = !h.directory && h.method != Rar::V4::kMethodStore;
+    RarEntrySource source(stream);
+    Rar::UnpackStatus status = Rar::UnpackStatus::Data;
+    bool decoding = false;
+    ChunkSource chunks;
+    // In a solid archive even a skipped entry is decoded, so that the next
+    // entry starts where this one stops.
+    const bool needed = operation == RAR_TEST || operation == RAR_EXTRACT || (compressed && stream.solid());
+    if (!h.directory && !h.encrypted && needed)
+        chunks = chunksOf4(status, source, decoding);
+
+    // An entry of a solid stream that is not decoded to its end breaks the
+    // stream for the entries that continue it.
+    auto finish = [&](int result) {
+        if (decoding && status == Rar::UnpackStatus::Data && stream.solid()) {
+            const unsigned char* ignored = nullptr;
+            while (chunks(ignored) > 0) {
+            }
+        }
+        if (compressed && stream.solid() && status != Rar::UnpackStatus::End)
+            solidStreamFailed = true;
+        return result;
+    };
+
     if (operation != RAR_TEST && operation != RAR_EXTRACT)
-        return skipData();
+        return finish(0);
+    if (h.encrypted)
+        return finish(ERAR_UNKNOWN_FORMAT);
+    if (!h.directory && !chunks)
+        return finish(status == Rar::UnpackStatus::Unsupported ? ERAR_UNKNOWN_FORMAT : ERAR_BAD_DATA);
+
+    RarOutput::Components path;
+    if (fileName.find('\0') != std::string::npos || !RarOutput::safeComponents(fileName, path))
+        return finish(ERAR_ECREATE);
+    const timespec mtime { time_t(Rar::unixTimeFromDos(h.dosTime) + (h.dosTimeExtraSecond ? 1 : 0)),
+                           long(std::min<uint32_t>(h.dosTimeNanoseconds, 999999999)) };
+
+    if (h.directory)
+        return finish(write ? out.makeDirectory(path, &mtime) : 0);
+    if (isUnixSymlink(h)) {
+        std::string target;
+        if (const int result = deliver(nullptr, path, 0, &mtime, chunks, &target))
+            return finish(result);
+        if (target.find('\0') != std::string::npos || !RarOutput::symlinkStaysInside(path, target))
+            return finish(ERAR_ECREATE);
+        return finish(write ? out.makeSymlink(path, target, &mtime) : 0);
+    }
+    return finish(deliver(write ? &out : nullptr, path, fileMode(h), &mtime, chunks, nullptr));
+}
+
+// RAR 5 -----------------------------------------------------------------
+
+int RARArchive::openReader()
+{
+    reader.reset(archive_read_new());
+    if (!reader)
+        return ERAR_NO_MEMORY;
+    archive_read_support_format_rar5(reader.get());
+    if (archive_read_open(reader.get(), &stream, nullptr, readCallback, nullptr) != ARCHIVE_OK)
+        return failure(ERAR_BAD_ARCHIVE);
+    return 0;
+}
+
+int RARArchive::restartReader()
+{
+    if (!restartPending)
+        return 0;
+    restartPending = false;
+    // What the caller left of the entry (a cancel, a failure) is passed over.
+    const void* ignored = nullptr;
+    ssize_t n;
+    while ((n = stream.readEntryData(&ignored, true)) > 0) {
+    }
+    if (n < 0)
+        return failure(ERAR_BAD_DATA);
+    stream.restartArchive();
+    return openReader();
+}
+
+int RARArchive::readHeader5()
+{
+    if (const int result = restartReader())
+        return result;
+    archive_entry* next = nullptr;
+    const int result = archive_read_next_header(reader.get(), &next);
+    if (result == ARCHIVE_EOF)
+        return failure(ERAR_END_ARCHIVE);
+    if (result < ARCHIVE_WARN)
+        return broken = failure(ERAR_BAD_DATA);
+    info = stream.takeEntry();
+    if (!info)
+        return broken = ERAR_BAD_DATA;
+    const Rar::Block& h = info->header;
+    // The two readings of the header must agree on what they describe.
+    if (archive_entry_filetype(next) == AE_IFREG && !archive_entry_hardlink(next) && archive_entry_size_is_set(next)
+        && h.unpackedSizeKnown && uint64_t(archive_entry_size(next)) != h.unpackedSize)
+        return broken = ERAR_BAD_DATA;
+    entry = next;
+    return 0;
+}
+
+int RARArchive::skipData5()
+{
+    // Once libarchive has failed inside an entry its buffers are not to be
+    // touched again: the archive ends with that failure.
+    if (archive_read_data_skip(reader.get()) < ARCHIVE_WARN)
+        return broken = failure(ERAR_BAD_DATA);
+    return failure(0);
+}
+
+int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
+{
+    if (!entry)
+        return failure(ERAR_BAD_ARCHIVE);
+    if (operation != RAR_TEST && operation != RAR_EXTRACT)
+        return skipData5();
     const bool write = operation == RAR_EXTRACT;
     const Rar::Block& h = info->header;
 
     RarOutput::Components path;
-    if (!RarOutput::safeComponents(fileName, path)) {
-        skipData();
-        return ERAR_ECREATE;
+    // A stored name holding a NUL byte would be checked whole and created
+    // cut at the NUL: it is refused.
+    if (fileName.find('\0') != std::string::npos || !RarOutput::safeComponents(fileName, path)) {
+        const int skipped = skipData5();
+        return skipped ? skipped : ERAR_ECREATE;
     }
 
     timespec mtime {};
@@ -246,6 +483,11 @@ int RARArchive::processEntry(int operation)
         mtime.tv_nsec = archive_entry_mtime_nsec(entry);
         times = &mtime;
     }
+
+    auto afterSkip = [this](int result) {
+        const int skipped = skipData5();
+        return skipped ? skipped : result;
+    };
 
     const char* hardlink = archive_entry_hardlink_utf8(entry);
     if (!hardlink)
@@ -254,123 +496,82 @@ int RARArchive::processEntry(int operation)
         std::string target = hardlink;
         std::replace(target.begin(), target.end(), '\\', '/');
         RarOutput::Components targetPath;
-        skipData();
         if (!RarOutput::safeComponents(target, targetPath))
-            return ERAR_ECREATE;
-        return write ? RarOutput::makeHardLink(path, targetPath) : 0;
+            return afterSkip(ERAR_ECREATE);
+        return afterSkip(write ? out.makeHardLink(path, targetPath) : 0);
     }
 
     switch (archive_entry_filetype(entry)) {
-    case AE_IFDIR: {
-        skipData();
-        return write ? RarOutput::makeDirectory(path, times) : 0;
-    }
+    case AE_IFDIR:
+        return afterSkip(write ? out.makeDirectory(path, times) : 0);
     case AE_IFLNK: {
         const char* linkTarget = archive_entry_symlink_utf8(entry);
         if (!linkTarget)
             linkTarget = archive_entry_symlink(entry);
         const std::string target = linkTarget ? linkTarget : "";
-        skipData();
         if (!RarOutput::symlinkStaysInside(path, target))
-            return ERAR_ECREATE;
-        return write ? RarOutput::makeSymlink(path, target, times) : 0;
+            return afterSkip(ERAR_ECREATE);
+        return afterSkip(write ? out.makeSymlink(path, target, times) : 0);
     }
     case AE_IFREG:
         break;
     default:
         // Devices, pipes and the like are no release files.
-        skipData();
-        return ERAR_ECREATE;
+        return afterSkip(ERAR_ECREATE);
     }
+    // A redirection libarchive made no link of (a file copy, a junction, a
+    // kind it does not know) has no data of its own to write.
+    if (h.redirection)
+        return afterSkip(ERAR_UNKNOWN_FORMAT);
 
     // What libarchive cannot decode fails as an unknown format: there is no
     // code for a missing password or an unsupported method.
-    const bool unsupported = h.encrypted || archive_entry_is_data_encrypted(entry) > 0 || h.unsupportedAlgorithm
-        || (h.unpackVersion > kNewestRar4Version && h.unpackVersion != 50) || h.method > Rar::V4::kMethodBest;
-    if (unsupported) {
-        skipData();
-        return ERAR_UNKNOWN_FORMAT;
-    }
-    return processData(write, path);
-}
+    if (h.encrypted || archive_entry_is_data_encrypted(entry) > 0 || h.unsupportedAlgorithm)
+        return afterSkip(ERAR_UNKNOWN_FORMAT);
 
-int RARArchive::processData(bool write, const RarOutput::Components& path)
-{
-    RarOutput::File file;
-    if (write) {
-        mode_t mode = archive_entry_perm(entry) & 0777;
-        if (mode == 0)
-            mode = 0644;
-        if (const int result = file.create(path, mode)) {
-            skipData();
-            return result;
-        }
-    }
-    const Rar::Block& h = info->header;
     // Stored data is copied straight from the volumes when no decoder state
     // runs from entry to entry.
-    const bool direct = h.method == Rar::V4::kMethodStore && !h.encrypted && !h.redirection && !h.solidEntry
-        && !stream.solid() && h.unpackedSizeKnown && stream.atDataOf(info);
+    const bool direct = h.method == Rar::V4::kMethodStore && !h.solidEntry && !stream.solid() && h.unpackedSizeKnown
+        && stream.atDataOf(info);
     if (direct)
         restartPending = true;
-    uint32_t crc = 0;
-    int64_t written = 0;
+    int64_t delivered = 0;
     std::vector<unsigned char> zeros;
-    for (;;) {
-        const void* block = nullptr;
-        size_t size = 0;
-        la_int64_t offset = written;
+    const void* pendingBlock = nullptr;
+    size_t pendingSize = 0;
+    la_int64_t pendingOffset = 0;
+    ChunkSource chunks = [&](const unsigned char*& data) -> ssize_t {
         if (direct) {
+            const void* block = nullptr;
             const ssize_t n = stream.readEntryData(&block);
-            if (n < 0)
-                return failure(ERAR_BAD_DATA);
-            if (n == 0)
-                break;
-            size = size_t(n);
-        } else {
-            const int result = archive_read_data_block(reader.get(), &block, &size, &offset);
+            data = static_cast<const unsigned char*>(block);
+            return n < 0 ? -ssize_t(failure(ERAR_BAD_DATA)) : n;
+        }
+        // libarchive may hand out empty blocks before the end.
+        while (pendingSize == 0) {
+            const int result = archive_read_data_block(reader.get(), &pendingBlock, &pendingSize, &pendingOffset);
             if (result == ARCHIVE_EOF)
-                break;
-            if (result < ARCHIVE_WARN)
-                return failure(ERAR_BAD_DATA); // `file` removes what was written
+                return 0;
+            if (result < ARCHIVE_WARN) {
+                broken = failure(ERAR_BAD_DATA);
+                return -ssize_t(broken);
+            }
         }
         // A gap before the block (sparse data) is zeros.
-        while (offset > written) {
-            zeros.assign(size_t(std::min<int64_t>(offset - written, int64_t(kMaxChunk))), 0);
-            crc = Rar::crc32(crc, zeros.data(), zeros.size());
-            if (write && !file.write(zeros.data(), zeros.size()))
-                return ERAR_EWRITE;
-            written += int64_t(zeros.size());
+        if (pendingOffset > delivered) {
+            zeros.assign(size_t(std::min<int64_t>(pendingOffset - delivered, int64_t(kMaxChunk))), 0);
+            delivered += int64_t(zeros.size());
+            data = zeros.data();
+            return ssize_t(zeros.size());
         }
-        auto* p = static_cast<unsigned char*>(const_cast<void*>(block));
-        while (size > 0) {
-            const size_t n = std::min(size, kMaxChunk);
-            crc = Rar::crc32(crc, p, n);
-            if (write && !file.write(p, n))
-                return ERAR_EWRITE;
-            // The caller cancels with an answer of 0 or less: the entry was
-            // not written, which is closest to a write failure.
-            if (dataCallback && dataCallback(p, int(n)) <= 0)
-                return ERAR_EWRITE;
-            p += n;
-            size -= n;
-            written += int64_t(n);
-        }
-    }
-    if (stream.error())
-        return stream.error();
-    if (info->complete && h.hasCrc && !h.redirection && crc != info->finalCrc)
-        return ERAR_BAD_DATA;
-    if (h.unpackedSizeKnown && !h.redirection && uint64_t(written) != h.unpackedSize)
-        return ERAR_BAD_DATA;
-    if (!write)
-        return 0;
-    timespec mtime {};
-    const timespec* times = nullptr;
-    if (archive_entry_mtime_is_set(entry)) {
-        mtime.tv_sec = archive_entry_mtime(entry);
-        mtime.tv_nsec = archive_entry_mtime_nsec(entry);
-        times = &mtime;
-    }
-    return file.commit(times);
+        data = static_cast<const unsigned char*>(pendingBlock);
+        const size_t n = pendingSize;
+        pendingSize = 0;
+        delivered += int64_t(n);
+        return ssize_t(n);
+    };
+    return deliver(write ? &out : nullptr, path, [&] {
+        mode_t mode = archive_entry_perm(entry) & 0777;
+        return mode ? mode : mode_t(0644);
+    }(), times, chunks, nullptr);
 }

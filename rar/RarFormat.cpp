@@ -170,6 +170,31 @@ ParseStatus parse4(const unsigned char* p, size_t avail, Block& out, size_t& nee
         out.encrypted = flags & kFilePassword;
         out.solidEntry = flags & kFileSolid;
         out.directory = type == kFile && (flags & kFileDirectory) == kFileDirectory;
+        if (r.ok()) {
+            // The extended time gives the modification time more precisely
+            // than its DOS form: an odd second and fractions of a second.
+            Reader ext = r;
+            if (flags & kFileSalt)
+                ext.bytes(8);
+            if (flags & kFileExtTime) {
+                const uint16_t extFlags = ext.u16();
+                for (int i = 0; i < 4 && ext.ok(); ++i) {
+                    const unsigned mode = (extFlags >> ((3 - i) * 4)) & 0xf;
+                    if (!(mode & 8))
+                        continue;
+                    if (i > 0)
+                        ext.u32();
+                    const unsigned count = mode & 3;
+                    uint32_t remainder = 0;
+                    for (unsigned j = 0; j < count; ++j)
+                        remainder |= uint32_t(ext.u8()) << ((j + 3 - count) * 8);
+                    if (i == 0 && ext.ok()) {
+                        out.dosTimeExtraSecond = mode & 4;
+                        out.dosTimeNanoseconds = remainder * 100;
+                    }
+                }
+            }
+        }
         break;
     }
     case kEnd:

@@ -82,6 +82,8 @@ struct Block {
     uint32_t crc = 0;
     bool hasCrc = false;
     uint32_t dosTime = 0;      // RAR 4 modification time
+    bool dosTimeExtraSecond = false;  // RAR 4 extended time: one second more
+    uint32_t dosTimeNanoseconds = 0;  // RAR 4 extended time: the fraction of a second
     uint64_t unixTime = 0;     // RAR 5 modification time, when hasUnixTime
     bool hasUnixTime = false;
     uint8_t hostOS = 0;        // RAR 4 numbering (0 MS-DOS, 2 Win32, 3 Unix)

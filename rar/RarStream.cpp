@@ -1,6 +1,7 @@
 #include "RarStream.h"
 
 #include "RarVolumes.h"
+#include "Unpack.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -36,6 +37,66 @@ ssize_t preadFully(int fd, unsigned char* buffer, size_t size, uint64_t pos)
         done += size_t(n);
     }
     return ssize_t(done);
+}
+
+// A volume is read only when it is a regular file: a pipe would block the
+// program for ever and a device (a link to /dev/zero) never end. O_NONBLOCK
+// keeps the open itself from waiting for a pipe's writer.
+int openVolume(const std::string& path, uint64_t& size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    size = uint64_t(st.st_size);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+// A self-extracting first volume is a program with the archive appended:
+// the signature is looked for within the first megabytes of a file that
+// starts like an executable (DOS/Windows or ELF).
+bool findSelfExtractingStart(int fd, uint64_t volumeSize, uint64_t& start, Rar::Format& format)
+{
+    constexpr uint64_t kMaxStubSize = 4 * 1024 * 1024;
+    constexpr size_t kWindow = 64 * 1024;
+    unsigned char head[4] = {};
+    if (preadFully(fd, head, sizeof head, 0) != ssize_t(sizeof head))
+        return false;
+    const bool executable = (head[0] == 'M' && head[1] == 'Z') || std::memcmp(head, "\x7f" "ELF", 4) == 0;
+    if (!executable)
+        return false;
+    std::vector<unsigned char> buffer(kWindow + Rar::kMaxSignatureSize);
+    const uint64_t limit = std::min(volumeSize, kMaxStubSize);
+    for (uint64_t pos = 1; pos < limit; pos += kWindow) {
+        const ssize_t n = preadFully(fd, buffer.data(), buffer.size(), pos);
+        if (n <= 0)
+            return false;
+        for (size_t i = 0; i + 7 <= size_t(n) && pos + i < limit; ++i) {
+            if (buffer[i] != 'R' || std::memcmp(&buffer[i], "Rar!\x1a\x07", 6) != 0)
+                continue;
+            const Rar::Format found = Rar::detectSignature(&buffer[i], size_t(n) - i);
+            if (found == Rar::Format::None)
+                continue;
+            // The main header must follow, so that a stray signature in the
+            // program is not taken for the archive.
+            unsigned char header[64] = {};
+            const ssize_t got = preadFully(fd, header, sizeof header, pos + i + Rar::signatureSize(found));
+            Rar::Block block;
+            size_t needed = 0;
+            if (got > 0 && Rar::parseBlock(found, header, size_t(got), block, needed) == Rar::ParseStatus::Ok
+                && block.kind == Rar::BlockKind::Main) {
+                start = pos + i;
+                format = found;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // Volumes are named by full paths (the current directory is the
@@ -93,16 +154,42 @@ std::optional<std::string> decodeWithLibarchive(const std::vector<unsigned char>
     return text;
 }
 
-std::vector<unsigned char> rar4Wrapper(const std::vector<unsigned char>& fileHeader, const std::string& data)
+// A RAR 4 comment compressed with one of the entry methods.
+class MemorySource : public Rar::PackedSource {
+public:
+    explicit MemorySource(const std::string& bytes) : m_bytes(bytes) {}
+    ssize_t read(const unsigned char** data) override
+    {
+        if (m_taken)
+            return 0;
+        m_taken = true;
+        *data = reinterpret_cast<const unsigned char*>(m_bytes.data());
+        return ssize_t(m_bytes.size());
+    }
+
+private:
+    const std::string& m_bytes;
+    bool m_taken = false;
+};
+
+std::optional<std::string> decodeComment(const std::string& packed, uint8_t unpackVersion, uint64_t size)
 {
-    std::vector<unsigned char> out { 0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x00 };
-    const auto main = Rar::buildV4Block(Rar::V4::kMain, 0, std::vector<unsigned char>(6, 0));
-    out.insert(out.end(), main.begin(), main.end());
-    out.insert(out.end(), fileHeader.begin(), fileHeader.end());
-    out.insert(out.end(), data.begin(), data.end());
-    const auto end = Rar::buildV4Block(Rar::V4::kEnd, Rar::V4::kSkipIfUnknown, {});
-    out.insert(out.end(), end.begin(), end.end());
-    return out;
+    auto unpacker = Rar::makeUnpacker(unpackVersion);
+    if (!unpacker)
+        return std::nullopt;
+    MemorySource source(packed);
+    unpacker->begin(source, size, false);
+    std::string text;
+    for (;;) {
+        const unsigned char* data = nullptr;
+        size_t n = 0;
+        const Rar::UnpackStatus status = unpacker->next(data, n);
+        if (status == Rar::UnpackStatus::End)
+            return text;
+        if (status != Rar::UnpackStatus::Data)
+            return std::nullopt;
+        text.append(reinterpret_cast<const char*>(data), n);
+    }
 }
 
 std::vector<unsigned char> rar5Wrapper(std::vector<unsigned char> serviceHeader, const std::string& data)
@@ -147,25 +234,23 @@ bool RarVolumeStream::fail(int code)
 int RarVolumeStream::open(const std::string& firstVolumePath)
 {
     m_firstPath = absolutePath(m_resolve(firstVolumePath));
-    m_fd = ::open(m_firstPath.c_str(), O_RDONLY | O_CLOEXEC);
+    m_fd = openVolume(m_firstPath, m_volumeSize);
     if (m_fd < 0)
         return ERAR_EOPEN;
-    struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return ERAR_EOPEN;
     m_volumePath = m_firstPath;
-    m_volumeSize = uint64_t(st.st_size);
-    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     unsigned char signature[Rar::kMaxSignatureSize] = {};
     const ssize_t n = preadFully(m_fd, signature, sizeof signature, 0);
     if (n < 0)
         return ERAR_EOPEN;
     m_format = Rar::detectSignature(signature, size_t(n));
-    if (m_format == Rar::Format::None)
+    uint64_t start = 0;
+    if (m_format == Rar::Format::None && !findSelfExtractingStart(m_fd, m_volumeSize, start, m_format))
         return ERAR_BAD_ARCHIVE;
-    m_pos = Rar::signatureSize(m_format);
-    append(signature, m_pos);
+    m_pos = start + Rar::signatureSize(m_format);
+    if (start > 0 && preadFully(m_fd, signature, Rar::signatureSize(m_format), start) < 0)
+        return ERAR_EOPEN;
+    append(signature, Rar::signatureSize(m_format));
 
     const Peeked main = peek();
     if (main.status != Rar::ParseStatus::Ok || main.block.kind != BlockKind::Main || main.block.encryptedHeaders)
@@ -184,13 +269,7 @@ int RarVolumeStream::open(const std::string& firstVolumePath)
             if (c.method == Rar::V4::kMethodStore) {
                 text = packed.substr(0, c.unpackedSize);
             } else {
-                Rar::V4FileFields f;
-                f.packSize = packed.size();
-                f.unpackedSize = c.unpackedSize;
-                f.unpackVersion = c.unpackVersion;
-                f.method = c.method;
-                f.name = "CMT";
-                text = decodeWithLibarchive(rar4Wrapper(Rar::buildV4FileHeader(f), packed), c.unpackedSize);
+                text = decodeComment(packed, c.unpackVersion, c.unpackedSize);
             }
             if (text) {
                 m_comment.present = true;
@@ -232,14 +311,7 @@ void RarVolumeStream::readComment()
             } else if (b.unpackedSize <= kMaxCommentSize) {
                 const std::vector<unsigned char> header(m_header.begin(), m_header.begin() + long(b.headerSize));
                 if (m_format == Rar::Format::Rar4) {
-                    std::vector<unsigned char> fileHeader = header;
-                    fileHeader[2] = Rar::V4::kFile;
-                    // Not split, not solid: the comment stands alone.
-                    const uint16_t flags = uint16_t(b.flags & ~uint64_t(Rar::V4::kFileSplitBefore | Rar::V4::kFileSplitAfter | Rar::V4::kFileSolid));
-                    fileHeader[3] = uint8_t(flags);
-                    fileHeader[4] = uint8_t(flags >> 8);
-                    Rar::setV4HeaderCrc(fileHeader.data(), fileHeader.size());
-                    text = decodeWithLibarchive(rar4Wrapper(fileHeader, packed), b.unpackedSize);
+                    text = decodeComment(packed, b.unpackVersion, b.unpackedSize);
                 } else {
                     text = decodeWithLibarchive(rar5Wrapper(header, packed), b.unpackedSize);
                 }
@@ -372,9 +444,10 @@ bool RarVolumeStream::switchVolume(bool askWhenMissing, bool passHeaders)
     const unsigned next = m_volumeIndex + 1;
     std::string path = RarVolumes::volumePath(m_firstPath, m_newNumbering, next);
     int fd = -1;
+    uint64_t size = 0;
     for (;;) {
         const std::string resolved = m_resolve(path);
-        fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = openVolume(resolved, size);
         if (fd >= 0) {
             path = resolved;
             break;
@@ -388,9 +461,7 @@ bool RarVolumeStream::switchVolume(bool askWhenMissing, bool passHeaders)
     m_fd = fd;
     m_volumePath = path;
     m_volumeIndex = next;
-    struct stat st {};
-    m_volumeSize = ::fstat(m_fd, &st) == 0 ? uint64_t(st.st_size) : 0;
-    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    m_volumeSize = size;
     m_pos = 0;
     m_lastFileSplitAfter = false;
 

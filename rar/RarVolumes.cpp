@@ -53,7 +53,11 @@ std::string volumePath(const std::string& firstPath, bool newNumbering, unsigned
             const unsigned long number = std::stoul(firstPath.substr(first, last - first)) + index;
             char digits[32];
             std::snprintf(digits, sizeof digits, "%0*lu", int(last - first), number);
-            return firstPath.substr(0, first) + digits + firstPath.substr(last);
+            std::string rest = firstPath.substr(last);
+            // A self-extracting first volume is NAME.part1.exe; the others are .rar.
+            if (rest.size() == 4 && (rest == ".exe" || rest == ".EXE" || rest == ".Exe"))
+                rest = rest[1] == 'E' ? ".RAR" : ".rar";
+            return firstPath.substr(0, first) + digits + rest;
         }
     }
     return oldStyle(firstPath, index);
