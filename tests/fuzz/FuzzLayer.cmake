@@ -20,7 +20,7 @@ set(layer_binary ${CMAKE_CURRENT_BINARY_DIR}/fuzz_layer)
 add_custom_command(OUTPUT ${layer_binary}
   COMMAND ${MERIK_CLANGXX} -std=c++20 -g -O1 -fno-omit-frame-pointer
           -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-          -I${fuzz_rar_dir} -I${fuzz_platform_dir} ${layer_sources} -larchive -lz -o ${layer_binary}
+          -I${fuzz_rar_dir} -I${fuzz_platform_dir} ${layer_sources} -larchive -ldeflate -o ${layer_binary}
   DEPENDS ${layer_sources} ${layer_rar_headers} ${fuzz_platform_dir}/UnRAR.h ${fuzz_platform_dir}/ReleaseFiles.h
   COMMENT "Building the archive layer fuzz target with clang++"
   VERBATIM)

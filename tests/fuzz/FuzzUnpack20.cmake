@@ -18,7 +18,7 @@ add_custom_command(OUTPUT ${fuzz20_binary}
   VERBATIM)
 add_custom_command(OUTPUT ${fuzz20_seeder}
   COMMAND ${MERIK_CLANGXX} -std=c++20 -O1 -DMERIK_SEED_WRITER -I${fuzz_rar_dir}
-          ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_unpack20.cpp ${fuzz_rar_dir}/RarFormat.cpp -lz -o ${fuzz20_seeder}
+          ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_unpack20.cpp ${fuzz_rar_dir}/RarFormat.cpp -ldeflate -o ${fuzz20_seeder}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_unpack20.cpp ${fuzz_rar_dir}/RarFormat.cpp ${fuzz_rar_dir}/RarFormat.h
   COMMENT "Building the RAR 2.0 seed writer with clang++"
   VERBATIM)
