@@ -1,6 +1,7 @@
 #include "Unit5.h"
 
 #include "AnsiText.h"
+#include "FileNames.h"
 #include "ReleaseFiles.h"
 #include "TextFile.h"
 
@@ -57,8 +58,8 @@ void TForm5::ShowInformationText(const QString& sourceDirectory)
     Memo1->clear();
     Memo1->resize(Memo1->width(), std::max(0, outerHeight - MemoMargin));
 
-    const std::string wanted = QFile::encodeName(sourceDirectory + QStringLiteral("merik.nfo")).toStdString();
-    if (!ReleaseFiles::exists(wanted))
+    const std::string wanted = FileNames::encode(sourceDirectory + QStringLiteral("merik.nfo"));
+    if (!ReleaseFiles::isFile(wanted))
         return;
     setWindowTitle(QStringLiteral("Showing merik.nfo"));
 

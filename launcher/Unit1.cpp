@@ -3,6 +3,7 @@
 #include "AnsiText.h"
 #include "CurrentDirectory.h"
 #include "ErrorReport.h"
+#include "FileNames.h"
 #include "ReleaseFiles.h"
 #include "Shell.h"
 #include "TextFile.h"
@@ -23,7 +24,7 @@ std::string valueOf(const std::string& line)
 
 std::string localPath(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return FileNames::encode(path);
 }
 
 // Pixel heights cannot be stored in the window definition's font.
@@ -66,6 +67,12 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 }
 
 TForm1::~TForm1() = default;
+
+QString TForm1::ownFolder()
+{
+    const QString folder = FileNames::programFolder();
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
 
 TForm1::Entry TForm1::entry(int number) const
 {

@@ -63,10 +63,10 @@ std::string resolve(const std::string& path)
     return resolved.string();
 }
 
-bool exists(const std::string& path)
+bool isFile(const std::string& path)
 {
     std::error_code ec;
-    return !path.empty() && fs::exists(resolve(path), ec);
+    return !path.empty() && fs::is_regular_file(resolve(path), ec);
 }
 
 }

@@ -12,6 +12,8 @@ namespace ReleaseFiles {
 // case; `path` itself when nothing matches (or when it exists as given).
 std::string resolve(const std::string& path);
 
-bool exists(const std::string& path);
+// Whether `path`, found ignoring case, names a file that can be read as
+// one: a directory of that name is not the file.
+bool isFile(const std::string& path);
 
 }
