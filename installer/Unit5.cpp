@@ -39,11 +39,16 @@ TForm5::TForm5(QWidget* parent)
     text.setColor(QPalette::Text, Qt::black);
     Memo1->setPalette(text);
     // A monospaced face with box-drawing glyphs that fill the whole line
-    // cell, so the information text's block art joins up.
+    // cell, drawn without smoothing at a whole-pixel cell width, so that the
+    // information text's block art joins without seams.
     QFont terminal(QStringLiteral("DejaVu Sans Mono"));
     terminal.setStyleHint(QFont::TypeWriter);
+    terminal.setStyleStrategy(QFont::NoAntialias);
+    terminal.setHintingPreference(QFont::PreferFullHinting);
     terminal.setPixelSize(12);
     Memo1->setFont(terminal);
+    // Tab stops every eight cells, as on a text-mode screen.
+    Memo1->setTabStopDistance(8 * QFontMetrics(terminal).horizontalAdvance(QLatin1Char(' ')));
     Memo1->document()->setDocumentMargin(2);
 }
 
@@ -69,10 +74,11 @@ void TForm5::ShowInformationText(const QString& sourceDirectory)
     while (!file.atEnd()) {
         // A line feed without a carriage return does not break the line: it
         // shows as the DOS glyph for that byte, as a text-mode screen drew it.
-        QString line = AnsiText::decodeCp437(file.readLine());
-        line.replace(QLatin1Char('\n'), QChar(0x25D9));
-        Memo1->appendPlainText(line);
+        Memo1->appendPlainText(AnsiText::decodeCp437(file.readLine()));
     }
+    // The release's logo is at the top: open there, not where appending
+    // left the cursor.
+    Memo1->moveCursor(QTextCursor::Start);
     Memo1->verticalScrollBar()->setValue(0);
     showInFront();
     // The frame is only known once the window is on screen.
