@@ -30,6 +30,9 @@ public:
     void Button3Click();
     void quitClick();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Entry {
         QPushButton* button;
