@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 #include <algorithm>
 
 TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
@@ -17,6 +18,21 @@ TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     setPalette(p);
 }
 
+void TForm::setOwner(QWidget* owner)
+{
+    m_owner = owner;
+    if ((windowFlags() & Qt::WindowType_Mask) == Qt::Window)
+        setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog);
+}
+
+QMargins TForm::frame() const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return { inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+        outer.bottom() - inner.bottom() };
+}
+
 QPoint TForm::centredPosition() const
 {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
@@ -29,12 +45,51 @@ QPoint TForm::centredPosition() const
 
 void TForm::showEvent(QShowEvent* event)
 {
+    if (m_owner && !event->spontaneous()) {
+        // Written to the window before it is mapped.
+        m_owner->winId();
+        winId();
+        if (windowHandle() && m_owner->windowHandle())
+            windowHandle()->setTransientParent(m_owner->windowHandle());
+    }
     if (!m_shownOnce && !event->spontaneous()) {
         m_shownOnce = true;
-        if (m_centre)
+        if (m_centre) {
+            m_centredThisShowing = true;
             move(centredPosition());
+        }
     }
     QWidget::showEvent(event);
+}
+
+bool TForm::event(QEvent* event)
+{
+    const bool result = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+    case QEvent::Paint:
+        // The window manager has framed the window: place it again with
+        // the frame, once.
+        if (!m_frameLearned && isVisible() && !frame().isNull()) {
+            m_frameLearned = true;
+            frameKnown();
+        }
+        break;
+    case QEvent::Hide:
+        m_centredThisShowing = false;
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+void TForm::frameKnown()
+{
+    if (m_centredThisShowing)
+        move(centredPosition());
 }
 
 void TForm::showInFront()

@@ -111,7 +111,7 @@ void TForm1::Image4MouseMove()
 
 void TForm1::Image5Click()
 {
-    Form2->show();
+    Form2->showInFront();
     Form2->Label8->setText(Label10->text() + QStringLiteral(" Mb."));
     setEnabled(false);
 }

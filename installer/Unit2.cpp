@@ -101,7 +101,7 @@ void TForm2::DriveComboBox1Change()
 
 void TForm2::Label1Click()
 {
-    Form4->show();
+    Form4->showInFront();
     hide();
 }
 
@@ -114,7 +114,7 @@ void TForm2::Label2Click()
 void TForm2::Label3Click()
 {
     hide();
-    Form3->show();
+    Form3->showInFront();
 }
 
 void TForm2::alignFigures()

@@ -53,11 +53,11 @@ void TForm3::Label2Click()
     ::mkdir(FileNames::encode(path).c_str(), 0777);
     Form2->DirectoryListBox1->setDirectory(path);
     hide();
-    Form2->show();
+    Form2->showInFront();
 }
 
 void TForm3::Label3Click()
 {
     hide();
-    Form2->show();
+    Form2->showInFront();
 }

@@ -55,13 +55,12 @@ TForm5::TForm5(QWidget* parent)
 void TForm5::ShowInformationText(const QString& sourceDirectory)
 {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    winId(); // the platform window, so that the frame's size is known
-    const int frameHeight = frameGeometry().height() - height();
+    winId(); // the platform window, so that a frame already drawn is known
     move(x(), 0);
-    const int outerHeight = screen->geometry().height() - ScreenMargin;
-    setFixedSize(width(), std::max(0, outerHeight - frameHeight));
+    m_outerHeight = screen->geometry().height() - ScreenMargin;
+    fitOuterHeight();
     Memo1->clear();
-    Memo1->resize(Memo1->width(), std::max(0, outerHeight - MemoMargin));
+    Memo1->resize(Memo1->width(), std::max(0, m_outerHeight - MemoMargin));
 
     const std::string wanted = FileNames::encode(sourceDirectory + QStringLiteral("merik.nfo"));
     if (!ReleaseFiles::isFile(wanted))
@@ -81,7 +80,18 @@ void TForm5::ShowInformationText(const QString& sourceDirectory)
     Memo1->moveCursor(QTextCursor::Start);
     Memo1->verticalScrollBar()->setValue(0);
     showInFront();
-    // The frame is only known once the window is on screen.
-    if (const int shownFrame = frameGeometry().height() - height(); shownFrame != frameHeight)
-        setFixedSize(width(), std::max(0, outerHeight - shownFrame));
+}
+
+void TForm5::fitOuterHeight()
+{
+    const QMargins margins = frame();
+    setFixedSize(width(), std::max(0, m_outerHeight - margins.top() - margins.bottom()));
+}
+
+void TForm5::frameKnown()
+{
+    // The height was given to the frame as a whole; under a window manager
+    // the frame is known only now.
+    fitOuterHeight();
+    TForm::frameKnown();
 }
