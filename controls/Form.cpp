@@ -6,6 +6,10 @@
 #include <QWindow>
 #include <algorithm>
 
+namespace {
+constexpr int FrameChecks = 500; // 10 seconds at 20 ms: a busy window manager may take a while
+}
+
 TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     : QWidget(parent,
         frame == Frame::None ? Qt::Window | Qt::FramelessWindowHint
@@ -16,6 +20,23 @@ TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
+    m_frameWatch = new QTimer(this);
+    m_frameWatch->setInterval(20);
+    connect(m_frameWatch, &QTimer::timeout, this, [this] {
+        checkFrame();
+        if (++m_frameChecks >= FrameChecks)
+            m_frameWatch->stop();
+    });
+}
+
+void TForm::checkFrame()
+{
+    if (!isVisible())
+        return;
+    if (const QMargins now = frame(); now != m_placedFrame) {
+        m_placedFrame = now;
+        frameKnown();
+    }
 }
 
 void TForm::setOwner(QWidget* owner)
@@ -54,6 +75,7 @@ void TForm::showEvent(QShowEvent* event)
     }
     if (!m_shownOnce && !event->spontaneous()) {
         m_shownOnce = true;
+        m_placedFrame = frame();
         if (m_centre) {
             m_centredThisShowing = true;
             move(centredPosition());
@@ -72,10 +94,11 @@ bool TForm::event(QEvent* event)
     case QEvent::Paint:
         // The window manager has framed the window: place it again with
         // the frame, once.
-        if (!m_frameLearned && isVisible() && !frame().isNull()) {
-            m_frameLearned = true;
-            frameKnown();
-        }
+        checkFrame();
+        break;
+    case QEvent::Show:
+        m_frameChecks = 0;
+        m_frameWatch->start();
         break;
     case QEvent::Hide:
         m_centredThisShowing = false;

@@ -9,6 +9,7 @@
 
 #include <QMargins>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class TForm : public QWidget {
@@ -43,7 +44,7 @@ protected:
     // Left and top that centre the window's outer frame on the screen.
     QPoint centredPosition() const;
 
-    // The frame became known after the window was placed without it: the
+    // The frame became known (or changed) after the window was placed: the
     // first centring is done again with it.
     virtual void frameKnown();
 
@@ -51,6 +52,13 @@ private:
     bool m_centre = true;
     bool m_shownOnce = false;
     bool m_centredThisShowing = false;
-    bool m_frameLearned = false;
+    // The frame the window was last placed with: a window manager may report
+    // it in steps (border first, title bar later).
+    QMargins m_placedFrame;
+    void checkFrame();
+    // Watches for the frame a while after showing: with static gravity the
+    // window does not move when it is framed, so no event may tell.
+    QTimer* m_frameWatch = nullptr;
+    int m_frameChecks = 0;
     QPointer<QWidget> m_owner;
 };

@@ -5,12 +5,24 @@
 # With MERIK_WM=openbox the display gets a window manager, as on a real
 # desktop (it ends with the display); wm_pid is then its process.
 start_display() {
-    exec 5>"$1/display"
-    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    exec 5>&-
-    for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
-    [ -s "$1/display" ] || { echo "Xvfb did not start" >&2; return 1; }
+    local attempt
+    # Two servers starting side by side can race for one display number:
+    # the loser exits, and is started again.
+    for attempt in 1 2 3 4 5; do
+        exec 5>"$1/display"
+        Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        exec 5>&-
+        for _ in $(seq 100); do [ -s "$1/display" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
+        if [ -s "$1/display" ] && DISPLAY=:$(head -n1 "$1/display") xprop -root >/dev/null 2>&1 \
+            && kill -0 "$xvfb_pid" 2>/dev/null; then
+            break
+        fi
+        kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
+        xvfb_pid=
+        : >"$1/display"
+    done
+    [ -n "$xvfb_pid" ] || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=:$(head -n1 "$1/display")
     export QT_QPA_PLATFORM=xcb
     wm_pid=
