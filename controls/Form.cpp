@@ -20,13 +20,6 @@ TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
-    m_frameWatch = new QTimer(this);
-    m_frameWatch->setInterval(20);
-    connect(m_frameWatch, &QTimer::timeout, this, [this] {
-        checkFrame();
-        if (++m_frameChecks >= FrameChecks)
-            m_frameWatch->stop();
-    });
 }
 
 void TForm::checkFrame()
@@ -97,6 +90,17 @@ bool TForm::event(QEvent* event)
         checkFrame();
         break;
     case QEvent::Show:
+        // Made on first showing, after the window's controls, so that it
+        // stays out of their order.
+        if (!m_frameWatch) {
+            m_frameWatch = new QTimer(this);
+            m_frameWatch->setInterval(20);
+            connect(m_frameWatch, &QTimer::timeout, this, [this] {
+                checkFrame();
+                if (++m_frameChecks >= FrameChecks)
+                    m_frameWatch->stop();
+            });
+        }
         m_frameChecks = 0;
         m_frameWatch->start();
         break;
