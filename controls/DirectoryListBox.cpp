@@ -2,6 +2,7 @@
 
 #include "CurrentDirectory.h"
 #include "ErrorReport.h"
+#include "FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -16,17 +19,39 @@ constexpr int IndentPerLevel = 10;
 
 std::string encoded(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return FileNames::encode(path);
 }
 
 QString decoded(const std::string& path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return FileNames::decode(path);
 }
 
 QString joined(const QString& directory, const QString& name)
 {
     return directory.endsWith(QLatin1Char('/')) ? directory + name : directory + QLatin1Char('/') + name;
+}
+
+// The visible subdirectories of `directory` by name, ignoring case. Names
+// are listed from the bytes the system gives, so that a name that is not
+// UTF-8 still leads back into its directory.
+QStringList subdirectories(const QString& directory)
+{
+    namespace fs = std::filesystem;
+    QStringList names;
+    std::error_code ec;
+    for (fs::directory_iterator it(encoded(directory), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code statusError;
+        if (name.empty() || name[0] == '.' || !it->is_directory(statusError))
+            continue;
+        names << decoded(name);
+    }
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return names;
 }
 
 // Indents each row by its depth and keeps the rows at the list's height.
@@ -137,8 +162,7 @@ void TDirectoryListBox::rebuild()
     const int currentRow = count() - 1;
 
     // Hidden directories stay out of sight, as they did in the classic list.
-    const QDir here(m_directory);
-    for (const QString& name : here.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase))
+    for (const QString& name : subdirectories(m_directory))
         add(closed, name, joined(m_directory, name), level + 1);
 
     setCurrentRow(currentRow);

@@ -1,6 +1,7 @@
 #include "DriveComboBox.h"
 
 #include "CurrentDirectory.h"
+#include "FileNames.h"
 
 #include <QFile>
 #include <QShowEvent>
@@ -33,7 +34,7 @@ void TDriveComboBox::setDrives(std::vector<Drives::Drive> drives)
     clear();
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     for (const Drives::Drive& drive : m_drives) {
-        const QString mountPoint = QFile::decodeName(QByteArray::fromStdString(drive.mountPoint));
+        const QString mountPoint = FileNames::decode(drive.mountPoint);
         addItem(icon, QStringLiteral("%1  [%2]").arg(mountPoint, QString::fromStdString(drive.name)), mountPoint);
     }
     std::string current = "/";
@@ -42,7 +43,7 @@ void TDriveComboBox::setDrives(std::vector<Drives::Drive> drives)
     } catch (const std::exception&) {
         // A current directory removed from under us lies nowhere: start on the root.
     }
-    setCurrentIndex(std::max(0, findData(QFile::decodeName(QByteArray::fromStdString(Drives::driveOf(current, m_drives))))));
+    setCurrentIndex(std::max(0, findData(FileNames::decode(Drives::driveOf(current, m_drives)))));
 }
 
 void TDriveComboBox::showEvent(QShowEvent* event)

@@ -3,7 +3,12 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 #include <algorithm>
+
+namespace {
+constexpr int FrameChecks = 500; // 10 seconds at 20 ms: a busy window manager may take a while
+}
 
 TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     : QWidget(parent,
@@ -15,6 +20,31 @@ TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
+}
+
+void TForm::checkFrame()
+{
+    if (!isVisible())
+        return;
+    if (const QMargins now = frame(); now != m_placedFrame) {
+        m_placedFrame = now;
+        frameKnown();
+    }
+}
+
+void TForm::setOwner(QWidget* owner)
+{
+    m_owner = owner;
+    if ((windowFlags() & Qt::WindowType_Mask) == Qt::Window)
+        setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog);
+}
+
+QMargins TForm::frame() const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return { inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+        outer.bottom() - inner.bottom() };
 }
 
 QPoint TForm::centredPosition() const
@@ -29,12 +59,64 @@ QPoint TForm::centredPosition() const
 
 void TForm::showEvent(QShowEvent* event)
 {
+    if (m_owner && !event->spontaneous()) {
+        // Written to the window before it is mapped.
+        m_owner->winId();
+        winId();
+        if (windowHandle() && m_owner->windowHandle())
+            windowHandle()->setTransientParent(m_owner->windowHandle());
+    }
     if (!m_shownOnce && !event->spontaneous()) {
         m_shownOnce = true;
-        if (m_centre)
+        m_placedFrame = frame();
+        if (m_centre) {
+            m_centredThisShowing = true;
             move(centredPosition());
+        }
     }
     QWidget::showEvent(event);
+}
+
+bool TForm::event(QEvent* event)
+{
+    const bool result = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+    case QEvent::Paint:
+        // The window manager has framed the window: place it again with
+        // the frame, once.
+        checkFrame();
+        break;
+    case QEvent::Show:
+        // Made on first showing, after the window's controls, so that it
+        // stays out of their order.
+        if (!m_frameWatch) {
+            m_frameWatch = new QTimer(this);
+            m_frameWatch->setInterval(20);
+            connect(m_frameWatch, &QTimer::timeout, this, [this] {
+                checkFrame();
+                if (++m_frameChecks >= FrameChecks)
+                    m_frameWatch->stop();
+            });
+        }
+        m_frameChecks = 0;
+        m_frameWatch->start();
+        break;
+    case QEvent::Hide:
+        m_centredThisShowing = false;
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+void TForm::frameKnown()
+{
+    if (m_centredThisShowing)
+        move(centredPosition());
 }
 
 void TForm::showInFront()

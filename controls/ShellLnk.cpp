@@ -196,6 +196,10 @@ void TKvShellLink::CreateLink()
     // all, and Save refuses the empty path: a shortened path would name
     // another file.
     const QString path = m_fileName.size() <= MaxPathLength ? m_fileName : QString();
+    // The folder comes into being with the first file written into it,
+    // not when it is looked up.
+    if (m_shellFolder != sfNone && !path.isEmpty())
+        ShellFolders::create(QString::fromLatin1(FolderValueNames[m_shellFolder]));
     if (!link->Save(path))
         throw EKvShellLink(messages().writeError);
 }

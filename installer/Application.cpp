@@ -32,6 +32,10 @@ void CreateInstallerWindows(const InstallerSetup& setup)
     Form4 = new TForm4();
     Form5 = new TForm5();
     Form6 = new TForm6();
+    // The steps shown while the main window is disabled stay above it; the
+    // viewer, which leaves it enabled, may go behind it.
+    for (TForm* step : std::initializer_list<TForm*> { Form2, Form3, Form4, Form6 })
+        step->setOwner(Form1);
 }
 
 void DestroyInstallerWindows()

@@ -2,6 +2,7 @@
 
 #include "AnsiText.h"
 #include "CurrentDirectory.h"
+#include "FileNames.h"
 #include "ReleaseFiles.h"
 #include "Shell.h"
 #include "Unit1.h"
@@ -13,7 +14,7 @@ namespace {
 
 std::string localPath(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return FileNames::encode(path);
 }
 
 void RegisterFile(const QString& registryFile)
@@ -33,8 +34,8 @@ void RunEndActions()
     CurrentDirectory::set(localPath(Form1->sourceDirectory()));
 
     const std::string registry = localPath(AnsiText::releasePath(Form1->Edit1->text()));
-    if (ReleaseFiles::exists(registry))
-        RegisterFile(QFile::decodeName(QByteArray::fromStdString(ReleaseFiles::resolve(registry))));
+    if (ReleaseFiles::isFile(registry))
+        RegisterFile(FileNames::decode(ReleaseFiles::resolve(registry)));
 
     const QString destination = Form2->DirectoryListBox1->Directory();
     OpenFolderWindow(destination);

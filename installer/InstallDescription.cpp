@@ -1,6 +1,7 @@
 #include "InstallDescription.h"
 
 #include "AnsiText.h"
+#include "ReleaseFiles.h"
 #include "TextFile.h"
 #include "Unit1.h"
 
@@ -18,7 +19,8 @@ QString valueOf(const std::string& line)
 
 void ReadInstallDescription(TForm1& form)
 {
-    TextFileReader file("install.ini");
+    // Media often carry the name in capitals (INSTALL.INI).
+    TextFileReader file(ReleaseFiles::resolve("install.ini"));
     auto next = [&file] { return valueOf(file.readLine()); };
 
     form.DrawBitmapText(next() + QString(TitlePadding, QLatin1Char(' ')));

@@ -5,6 +5,7 @@
 #include "CurrentDirectory.h"
 #include "DefinitionLoading.h"
 #include "ErrorReport.h"
+#include "FileNames.h"
 #include "InstallDescription.h"
 #include "Music.h"
 #include "Unit2.h"
@@ -34,7 +35,9 @@ TForm1::TForm1(QWidget* parent)
         KvShellLink1->setLanguage(lgEnglish);
         KvShellLink1->setWindowState(wsNormal);
         KvShellLink1->setShellFolder(sfPrograms);
-        m_sourceDirectory = QString::fromStdString(CurrentDirectory::get());
+        // A start directory removed a moment before has no name any more:
+        // the report says so, and the window still appears.
+        ErrorReport::guarded([this] { m_sourceDirectory = FileNames::decode(CurrentDirectory::get()); });
         Image1->setPicture(QImage(QStringLiteral(":/art/background.png")));
         Image2->setPicture(QImage(QStringLiteral(":/art/row1.png")));
         Image3->setPicture(QImage(QStringLiteral(":/art/row2.png")));
@@ -64,7 +67,7 @@ void TForm1::FormCreate()
 {
     if (!StartMusic(CurrentSetup().musicResource))
         return;
-    CurrentDirectory::set(QFile::encodeName(CurrentSetup().programFolder).toStdString());
+    CurrentDirectory::set(FileNames::encode(CurrentSetup().programFolder));
     ReadInstallDescription(*this);
 }
 
@@ -108,7 +111,7 @@ void TForm1::Image4MouseMove()
 
 void TForm1::Image5Click()
 {
-    Form2->show();
+    Form2->showInFront();
     Form2->Label8->setText(Label10->text() + QStringLiteral(" Mb."));
     setEnabled(false);
 }

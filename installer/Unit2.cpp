@@ -72,6 +72,14 @@ TForm2::TForm2(QWidget* parent)
     }
 
     connect(DriveComboBox1, &TDriveComboBox::changed, this, [this] { ErrorReport::guarded([this] { DriveComboBox1Change(); }); });
+    // The list can walk onto another mount ("/", then "media", ...): the
+    // drive box then follows, as if the user had picked that drive, so that
+    // the free figure and its colour are those of the mount the list is on.
+    connect(DirectoryListBox1, &TDirectoryListBox::changed, this, [this] {
+        const QString drive = DirectoryListBox1->Drive();
+        if (drive != DriveComboBox1->Drive())
+            DriveComboBox1->setDrive(drive);
+    });
     connect(Label1, &TLabel::clicked, this, [this] { ErrorReport::guarded([this] { Label1Click(); }); });
     connect(Label2, &TLabel::clicked, this, [this] { ErrorReport::guarded([this] { Label2Click(); }); });
     connect(Label3, &TLabel::clicked, this, [this] { ErrorReport::guarded([this] { Label3Click(); }); });
@@ -93,7 +101,7 @@ void TForm2::DriveComboBox1Change()
 
 void TForm2::Label1Click()
 {
-    Form4->show();
+    Form4->showInFront();
     hide();
 }
 
@@ -106,7 +114,7 @@ void TForm2::Label2Click()
 void TForm2::Label3Click()
 {
     hide();
-    Form3->show();
+    Form3->showInFront();
 }
 
 void TForm2::alignFigures()

@@ -2,10 +2,11 @@
 
 #include "DefinitionLoading.h"
 #include "ErrorReport.h"
+#include "FileNames.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
-#include <QDir>
+#include <sys/stat.h>
 
 TForm3* Form3 = nullptr;
 
@@ -49,14 +50,14 @@ void TForm3::Label2Click()
     const QString path = NewDirectoryPath(Form2->DirectoryListBox1->Directory(), Edit1->text());
     // An existing directory is simply reused, and one that cannot be made
     // shows up as the move into it failing, which keeps the prompt open.
-    QDir().mkdir(path);
+    ::mkdir(FileNames::encode(path).c_str(), 0777);
     Form2->DirectoryListBox1->setDirectory(path);
     hide();
-    Form2->show();
+    Form2->showInFront();
 }
 
 void TForm3::Label3Click()
 {
     hide();
-    Form2->show();
+    Form2->showInFront();
 }

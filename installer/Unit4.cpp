@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "EndActions.h"
 #include "ErrorReport.h"
+#include "FileNames.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
@@ -83,7 +84,7 @@ void TForm4::Label2Click()
     Label2->setEnabled(false);
     repaint();
     const QString path = AnsiText::releasePath(Form1->Label8->text());
-    ExtractArchive(QFile::encodeName(path).toStdString());
+    ExtractArchive(FileNames::encode(path));
 }
 
 void TForm4::Label4Click()
@@ -139,7 +140,7 @@ void TForm4::ExtractArchive(const std::string& path)
     open.CmtBufSize = CommentBufferSize;
     ArchiveHandle archive(RAROpenArchive(&open));
     if (open.OpenResult != 0 || !archive) {
-        ReportOpenError(int(open.OpenResult), QFile::decodeName(QByteArray::fromStdString(path)));
+        ReportOpenError(int(open.OpenResult), FileNames::decode(path));
         return;
     }
     if (open.CmtState == 1)

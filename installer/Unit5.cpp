@@ -1,6 +1,7 @@
 #include "Unit5.h"
 
 #include "AnsiText.h"
+#include "FileNames.h"
 #include "ReleaseFiles.h"
 #include "TextFile.h"
 
@@ -38,27 +39,31 @@ TForm5::TForm5(QWidget* parent)
     text.setColor(QPalette::Text, Qt::black);
     Memo1->setPalette(text);
     // A monospaced face with box-drawing glyphs that fill the whole line
-    // cell, so the information text's block art joins up.
+    // cell, drawn without smoothing at a whole-pixel cell width, so that the
+    // information text's block art joins without seams.
     QFont terminal(QStringLiteral("DejaVu Sans Mono"));
     terminal.setStyleHint(QFont::TypeWriter);
+    terminal.setStyleStrategy(QFont::NoAntialias);
+    terminal.setHintingPreference(QFont::PreferFullHinting);
     terminal.setPixelSize(12);
     Memo1->setFont(terminal);
+    // Tab stops every eight cells, as on a text-mode screen.
+    Memo1->setTabStopDistance(8 * QFontMetrics(terminal).horizontalAdvance(QLatin1Char(' ')));
     Memo1->document()->setDocumentMargin(2);
 }
 
 void TForm5::ShowInformationText(const QString& sourceDirectory)
 {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    winId(); // the platform window, so that the frame's size is known
-    const int frameHeight = frameGeometry().height() - height();
+    winId(); // the platform window, so that a frame already drawn is known
     move(x(), 0);
-    const int outerHeight = screen->geometry().height() - ScreenMargin;
-    setFixedSize(width(), std::max(0, outerHeight - frameHeight));
+    m_outerHeight = screen->geometry().height() - ScreenMargin;
+    fitOuterHeight();
     Memo1->clear();
-    Memo1->resize(Memo1->width(), std::max(0, outerHeight - MemoMargin));
+    Memo1->resize(Memo1->width(), std::max(0, m_outerHeight - MemoMargin));
 
-    const std::string wanted = QFile::encodeName(sourceDirectory + QStringLiteral("merik.nfo")).toStdString();
-    if (!ReleaseFiles::exists(wanted))
+    const std::string wanted = FileNames::encode(sourceDirectory + QStringLiteral("merik.nfo"));
+    if (!ReleaseFiles::isFile(wanted))
         return;
     setWindowTitle(QStringLiteral("Showing merik.nfo"));
 
@@ -68,13 +73,25 @@ void TForm5::ShowInformationText(const QString& sourceDirectory)
     while (!file.atEnd()) {
         // A line feed without a carriage return does not break the line: it
         // shows as the DOS glyph for that byte, as a text-mode screen drew it.
-        QString line = AnsiText::decodeCp437(file.readLine());
-        line.replace(QLatin1Char('\n'), QChar(0x25D9));
-        Memo1->appendPlainText(line);
+        Memo1->appendPlainText(AnsiText::decodeCp437(file.readLine()));
     }
+    // The release's logo is at the top: open there, not where appending
+    // left the cursor.
+    Memo1->moveCursor(QTextCursor::Start);
     Memo1->verticalScrollBar()->setValue(0);
     showInFront();
-    // The frame is only known once the window is on screen.
-    if (const int shownFrame = frameGeometry().height() - height(); shownFrame != frameHeight)
-        setFixedSize(width(), std::max(0, outerHeight - shownFrame));
+}
+
+void TForm5::fitOuterHeight()
+{
+    const QMargins margins = frame();
+    setFixedSize(width(), std::max(0, m_outerHeight - margins.top() - margins.bottom()));
+}
+
+void TForm5::frameKnown()
+{
+    // The height was given to the frame as a whole; under a window manager
+    // the frame is known only now.
+    fitOuterHeight();
+    TForm::frameKnown();
 }

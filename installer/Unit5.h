@@ -17,6 +17,15 @@ public:
     void ShowInformationText(const QString& sourceDirectory);
 
     QPlainTextEdit* Memo1;
+
+protected:
+    void frameKnown() override;
+
+private:
+    // The client height that gives the window, frame included, m_outerHeight.
+    void fitOuterHeight();
+
+    int m_outerHeight = 0;
 };
 
 extern TForm5* Form5;

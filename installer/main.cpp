@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "FileNames.h"
 #include "RarOutput.h"
 #include "Unit1.h"
 
@@ -12,7 +13,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
-    CreateInstallerWindows({ QCoreApplication::applicationDirPath() });
+    CreateInstallerWindows({ FileNames::programFolder() });
     if (InstallerTerminated())
         return 0;
     Form1->show();

@@ -3,12 +3,16 @@
 #include "AnsiText.h"
 #include "CurrentDirectory.h"
 #include "ErrorReport.h"
+#include "FileNames.h"
 #include "ReleaseFiles.h"
 #include "Shell.h"
 #include "TextFile.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QFont>
+#include <QHelpEvent>
+#include <QToolTip>
 
 TForm1* Form1 = nullptr;
 
@@ -23,7 +27,7 @@ std::string valueOf(const std::string& line)
 
 std::string localPath(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return FileNames::encode(path);
 }
 
 // Pixel heights cannot be stored in the window definition's font.
@@ -51,8 +55,12 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     setPixelFont(this, QStringLiteral("MS Sans Serif"), 11);
     setupUi(this);
     setObjectName(QStringLiteral("Form1"));
-    for (QPushButton* button : { Button1, quit, Button2, Button3 })
+    for (QPushButton* button : { Button1, quit, Button2, Button3 }) {
         setPixelFont(button, QStringLiteral("Arial"), 9);
+        // Enter clicks the focused button, as Space does.
+        button->setAutoDefault(true);
+        button->installEventFilter(this);
+    }
     Image1->setPicture(QImage(QStringLiteral(":/art/launcher_background.png")));
     // A tool window alone would not end the program when it closes.
     setAttribute(Qt::WA_QuitOnClose, true);
@@ -66,6 +74,28 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 }
 
 TForm1::~TForm1() = default;
+
+QString TForm1::ownFolder()
+{
+    const QString folder = FileNames::programFolder();
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // A tooltip is release text, shown as plain text: Qt would take one
+    // that looks like markup for rich text (bold tags, local pictures).
+    if (event->type() == QEvent::ToolTip) {
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && !button->toolTip().isEmpty()) {
+            const QString shown = QStringLiteral("<p style=\"white-space:pre\">") + button->toolTip().toHtmlEscaped()
+                + QStringLiteral("</p>");
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), shown, button);
+            return true;
+        }
+    }
+    return TForm::eventFilter(watched, event);
+}
 
 TForm1::Entry TForm1::entry(int number) const
 {

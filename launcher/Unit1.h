@@ -17,7 +17,7 @@ public:
     explicit TForm1(const QString& programFolder = ownFolder(), QWidget* parent = nullptr);
     ~TForm1() override;
 
-    static QString ownFolder() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
+    static QString ownFolder();
 
     QString programFolder() const { return m_programFolder; }
     // Entry 1..3's directory relative to the program folder: empty, or
@@ -29,6 +29,9 @@ public:
     void Button2Click();
     void Button3Click();
     void quitClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Entry {

@@ -15,6 +15,15 @@ constexpr std::array<char16_t, 32> Windows1252High = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
 };
 
+// Code page 437's glyphs for the control bytes 0x00..0x1F, as a text-mode
+// screen draws them (0x00 is blank).
+constexpr std::array<char16_t, 32> Cp437Low = {
+    0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,
+    0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,
+    0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,
+};
+
 // Code page 437, bytes 0x80..0xFF.
 constexpr std::array<char16_t, 128> Cp437High = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
@@ -54,8 +63,18 @@ QString decodeCp437(const std::string& bytes)
 {
     QString text;
     text.reserve(qsizetype(bytes.size()));
-    for (unsigned char c : bytes)
-        text.append(QChar(c >= 0x80 ? Cp437High[c - 0x80] : char16_t(c)));
+    for (unsigned char c : bytes) {
+        if (c >= 0x80)
+            text.append(QChar(Cp437High[c - 0x80]));
+        else if (c == '\t')
+            text.append(QLatin1Char('\t')); // a tab moves to the next stop, as DOS's type did
+        else if (c < 0x20)
+            text.append(QChar(Cp437Low[c]));
+        else if (c == 0x7F)
+            text.append(QChar(0x2302));
+        else
+            text.append(QLatin1Char(char(c)));
+    }
     return text;
 }
 

@@ -9,6 +9,8 @@
 namespace AnsiText {
 
 QString decode(const std::string& bytes);
+// Every byte as the DOS screen showed it: control bytes as their glyphs
+// (0x01 a smiling face, 0x0A a ring on a block, ...), except the tab.
 QString decodeCp437(const std::string& bytes);
 
 // A path taken from a release file: "\" separators become "/".

@@ -149,6 +149,11 @@ std::optional<QString> escapeValue(const QString& value)
             out += QStringLiteral("\\s"); // a reader would drop it otherwise
         else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             return std::nullopt;
+        else if (c.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate()) {
+            out += c;
+            out += value.at(++i);
+        } else if (c.isSurrogate())
+            return std::nullopt; // a file name byte that is not UTF-8: the entry is UTF-8 text
         else
             out += c;
     }

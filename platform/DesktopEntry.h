@@ -21,7 +21,8 @@ struct Shortcut {
 
 // A value escaped for the format (backslash, newline, tab, carriage return,
 // a leading blank). Empty optional when the value holds another control
-// character, which the format cannot carry.
+// character, or a file name's byte that is not UTF-8, which the format
+// cannot carry.
 std::optional<QString> escapeValue(const QString& value);
 
 // The Exec value (before escapeValue) that starts `program` with

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QStorageInfo>
 #include <algorithm>
+#include <sys/statvfs.h>
 #include <iterator>
 #include <string_view>
 
@@ -119,10 +120,12 @@ std::string driveOf(const std::string& directory, const std::vector<Drive>& driv
 
 int64_t freeBytes(const std::string& directory)
 {
-    const QStorageInfo storage(QFile::decodeName(QByteArray::fromStdString(directory)));
-    if (!storage.isValid() || !storage.isReady())
+    // Asked with the directory's own bytes, which a name that is not UTF-8
+    // would lose on the way through QStorageInfo.
+    struct statvfs fs {};
+    if (::statvfs(directory.c_str(), &fs) != 0)
         return -1;
-    return storage.bytesAvailable();
+    return int64_t(fs.f_bavail) * int64_t(fs.f_frsize);
 }
 
 }

@@ -5,10 +5,12 @@
 #include "ShellFolders.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QtEndian>
+#include <cstdio>
 #include <new>
 
 namespace {
@@ -261,5 +263,11 @@ bool LinkWriter::Save(const QString& fileName) const
         name, cut(m_description, MaxStringUnits), cut(m_workingDirectory, MaxStringUnits),
         cut(m_target, MaxStringUnits), cut(m_arguments, MaxStringUnits)
     };
-    return DesktopEntry::write(QFileInfo(fileName).absolutePath() + QLatin1Char('/') + name + QStringLiteral(".desktop"), shortcut);
+    const QString entry = QFileInfo(fileName).absolutePath() + QLatin1Char('/') + name + QStringLiteral(".desktop");
+    // The entry is ours, not the link object's: the shortcut is written in
+    // full and stands even when the menu cannot get an entry for it.
+    if (!DesktopEntry::write(entry, shortcut))
+        std::fprintf(stderr, "The menu entry %s could not be written; the shortcut %s stands.\n",
+            QFile::encodeName(entry).constData(), QFile::encodeName(fileName).constData());
+    return true;
 }

@@ -38,8 +38,8 @@ public:
 
     // Writes the shortcut to `fileName`, replacing an existing file only once
     // the new one is complete. False when it cannot be written (empty name,
-    // missing folder, no permission, disk full), or when the desktop entry
-    // that goes with it cannot be written.
+    // missing folder, no permission, disk full). A desktop entry that cannot
+    // be written beside it is reported on standard error and fails nothing.
     bool Save(const QString& fileName) const;
 
     // The format counts each string's UTF-16 units in 16 bits; longer

@@ -63,15 +63,10 @@ std::string resolve(const std::string& path)
     return resolved.string();
 }
 
-bool exists(const std::string& path)
+bool isFile(const std::string& path)
 {
     std::error_code ec;
-    if (path.empty())
-        return false;
-    // A pipe, a device or a socket is no release file (reading one would
-    // block or never end); a directory is there, and fails when read.
-    const fs::file_status status = fs::status(resolve(path), ec);
-    return !ec && (fs::is_regular_file(status) || fs::is_directory(status));
+    return !path.empty() && fs::is_regular_file(resolve(path), ec);
 }
 
 }

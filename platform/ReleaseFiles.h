@@ -12,8 +12,8 @@ namespace ReleaseFiles {
 // case; `path` itself when nothing matches (or when it exists as given).
 std::string resolve(const std::string& path);
 
-// Whether `path` names a file or a directory (after links): a pipe, a
-// device or a socket is no release file.
-bool exists(const std::string& path);
+// Whether `path`, found ignoring case, names a regular file (after links):
+// a directory, a pipe, a device or a socket of that name is not the file.
+bool isFile(const std::string& path);
 
 }

@@ -1,6 +1,7 @@
 #include "Shell.h"
 
 #include "AnsiText.h"
+#include "FileNames.h"
 #include "ReleaseFiles.h"
 
 #include <QDir>
@@ -24,7 +25,7 @@ bool isWindowsProgram(const QString& file)
 // were written for such a file system), or on PATH for a bare name.
 QString locate(const QString& file)
 {
-    const QString resolved = QFile::decodeName(QByteArray::fromStdString(ReleaseFiles::resolve(QFile::encodeName(file).toStdString())));
+    const QString resolved = FileNames::decode(ReleaseFiles::resolve(FileNames::encode(file)));
     if (QFileInfo::exists(resolved))
         return QFileInfo(resolved).absoluteFilePath();
     if (!file.contains(QLatin1Char('/'))) {

@@ -1,6 +1,7 @@
 #include "ShellFolders.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace ShellFolders {
@@ -10,15 +11,6 @@ namespace {
 QString location(QStandardPaths::StandardLocation type)
 {
     return QDir::cleanPath(QStandardPaths::writableLocation(type));
-}
-
-// A folder of the user's own that a fresh account may not have yet.
-QString ensured(const QString& folder)
-{
-    if (folder.isEmpty())
-        return folder;
-    QDir().mkpath(folder);
-    return folder;
 }
 
 }
@@ -35,16 +27,28 @@ QString path(const QString& valueName)
     if (valueName == u"Personal")
         return location(QStandardPaths::DocumentsLocation);
     if (valueName == u"Programs" || valueName == u"Start Menu")
-        return ensured(applicationsFolder());
+        return applicationsFolder();
     if (valueName == u"Fonts")
-        return ensured(location(QStandardPaths::FontsLocation));
+        return location(QStandardPaths::FontsLocation);
     if (valueName == u"Startup") {
         const QString config = location(QStandardPaths::GenericConfigLocation);
-        return config.isEmpty() ? QString() : ensured(config + QStringLiteral("/autostart"));
+        return config.isEmpty() ? QString() : config + QStringLiteral("/autostart");
     }
     if (valueName == u"Templates")
         return location(QStandardPaths::TemplatesLocation);
     return {};
+}
+
+bool create(const QString& valueName)
+{
+    const bool own = valueName == u"Programs" || valueName == u"Start Menu" || valueName == u"Fonts"
+        || valueName == u"Startup";
+    const QString folder = path(valueName);
+    if (folder.isEmpty())
+        return false;
+    if (own)
+        QDir().mkpath(folder);
+    return QFileInfo(folder).isDir();
 }
 
 }

@@ -16,11 +16,16 @@
 
 namespace ShellFolders {
 
-// The folder's path without a trailing separator, or "". The applications,
-// fonts and autostart folders live in the user's own data and configuration
-// folders and are created when missing, so that a fresh account can take a
-// shortcut; the others are only reported.
+// The folder's path without a trailing separator, or "". Looking a folder
+// up never creates it.
 QString path(const QString& valueName);
+
+// Makes the folder ready for a file that is about to be written into it:
+// the applications, fonts and autostart folders live in the user's own data
+// and configuration folders and are created when missing, so that a fresh
+// account can take a shortcut; the others are only checked. True when the
+// folder is there afterwards.
+bool create(const QString& valueName);
 
 // Where the desktop's menu looks for the user's entries.
 QString applicationsFolder();

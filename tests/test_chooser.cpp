@@ -209,6 +209,36 @@ private slots:
         QCOMPARE(QDir::currentPath(), second + "/games");
     }
 
+    // The list walked onto another mount: the drive box, the free figure and
+    // its colour follow that mount.
+    void listWalkingOntoAnotherMount()
+    {
+        DialogRecorder boxes;
+        Form2->setFreeSpaceQuery([this](const std::string& directory) -> int64_t {
+            ++m_queries;
+            return QString::fromStdString(directory).contains(u"/second") ? 1000000 : 9000000;
+        });
+        Form2->show();
+        const QString second = useFakeDrives();
+        QCOMPARE(Form2->DriveComboBox1->Drive(), QStringLiteral("/"));
+        QCOMPARE(Form2->Label6->text(), QStringLiteral("9 Mb."));
+        QCOMPARE(Form2->Label6->color(), QColor(128, 128, 128));
+
+        Form2->DirectoryListBox1->setDirectory(second + "/games");
+        QVERIFY(boxes.boxes().empty());
+        QCOMPARE(Form2->DriveComboBox1->Drive(), second);
+        QCOMPARE(Form2->DirectoryListBox1->Directory(), second + "/games");
+        QCOMPARE(QDir::currentPath(), second + "/games");
+        QCOMPARE(Form2->Label6->text(), QStringLiteral("1 Mb."));
+        QCOMPARE(Form2->Label6->color(), QColor(255, 0, 0));
+
+        // And back up to the root's drive.
+        Form2->DirectoryListBox1->setDirectory("/");
+        QCOMPARE(Form2->DriveComboBox1->Drive(), QStringLiteral("/"));
+        QCOMPARE(Form2->Label6->text(), QStringLiteral("9 Mb."));
+        QCOMPARE(Form2->Label6->color(), QColor(128, 128, 128));
+    }
+
     void requiredNotAWholeNumber_data()
     {
         QTest::addColumn<QString>("required");

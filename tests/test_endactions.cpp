@@ -80,18 +80,38 @@ private slots:
     void noRegistryRequest_data()
     {
         QTest::addColumn<QByteArray>("registryName");
-        QTest::newRow("file missing") << QByteArray("SPACE.REG");
-        QTest::newRow("name empty") << QByteArray();
+        QTest::addColumn<bool>("directory");
+        QTest::newRow("file missing") << QByteArray("SPACE.REG") << false;
+        QTest::newRow("name empty") << QByteArray() << false;
+        // A directory is not the file.
+        QTest::newRow("a directory of that name") << QByteArray("SPACE.REG") << true;
+        QTest::newRow("a directory ignoring case") << QByteArray("space.reg") << true;
     }
     void noRegistryRequest()
     {
         QFETCH(QByteArray, registryName);
+        QFETCH(bool, directory);
         StandIns shell({ "xdg-open", "wine" });
+        if (directory)
+            QVERIFY(QDir().mkpath(m_source + "/SPACE.REG"));
         startWith(registryName);
         RunEndActions();
         QCOMPARE(shell.waitForCalls(1), (QList<Call> { { "xdg-open", m_source, { m_dest } } }));
         QTest::qWait(300); // nothing else turns up late
         QCOMPARE(shell.calls().size(), 1);
+    }
+
+    // Start-up creates none of the user's folders; the shortcut's folder
+    // appears when the shortcut is written into it.
+    void menuFolderCreatedOnlyWithTheShortcut()
+    {
+        StandIns shell({ "xdg-open" });
+        startWith("SPACE.REG");
+        QVERIFY(!QFileInfo::exists(applications()));
+        QVERIFY(!QFileInfo::exists(m_home.filePath("config/autostart")));
+        QVERIFY(!QFileInfo::exists(m_home.filePath("data/fonts")));
+        RunEndActions();
+        QVERIFY(QFileInfo(applications() + "/Space Game.lnk").isFile());
     }
 
     void withoutWineTheRegistryIsLeftAlone()

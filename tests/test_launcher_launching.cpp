@@ -6,7 +6,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
+#include <QTextDocument>
+#include <QTextFormat>
+#include <QToolTip>
 #include <QtTest>
 
 #include <memory>
@@ -40,6 +44,9 @@ private slots:
     void emptyDirectoryStartsFromWhateverIsCurrent();
     void missingDirectoryStartsNothing();
     void missingFileHandsTheDesignTextsToTheShell();
+    void enterClicksTheFocusedButton_data();
+    void enterClicksTheFocusedButton();
+    void tooltipsArePlainText();
 
 private:
     // The medium: the program folder with an autoplay.ini and the release's
@@ -216,6 +223,75 @@ void TestLauncherLaunching::missingDirectoryStartsNothing()
     const QList<Call> calls = waitForCalls(1);
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].arguments, QStringList { medium() + QStringLiteral("merik.nfo") });
+}
+
+void TestLauncherLaunching::enterClicksTheFocusedButton_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter);
+    QTest::newRow("Space") << int(Qt::Key_Space);
+}
+
+void TestLauncherLaunching::enterClicksTheFocusedButton()
+{
+    QFETCH(int, key);
+    TestSupport::DialogRecorder boxes;
+    TForm1 form(medium());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.activateWindow();
+    form.Button1->setFocus();
+    QVERIFY(QTest::qWaitFor([&] { return form.Button1->hasFocus(); }));
+    QTest::keyClick(form.Button1, Qt::Key(key));
+    const QList<Call> calls = waitForCalls(1);
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].name, QStringLiteral("play.sh"));
+
+    // Quit too: Enter on it ends the window.
+    form.quit->setFocus();
+    QVERIFY(QTest::qWaitFor([&] { return form.quit->hasFocus(); }));
+    QTest::keyClick(form.quit, Qt::Key(key));
+    QVERIFY(QTest::qWaitFor([&] { return !form.isVisible(); }));
+}
+
+// Release text in a tooltip is shown as written: no bold, no local pictures.
+void TestLauncherLaunching::tooltipsArePlainText()
+{
+    TestSupport::writeFile(m_root + QStringLiteral("/secret.png"), "not shown");
+    writeAutoplay(crlfLines({ "[x]", "Titl:T", "Publ:P",
+        "Dir1:", "Cap1:Play", "Prg1:<b>bold</b>.sh", "Cmd1:<img src=\"" + m_root.toUtf8() + "/secret.png\"> & more",
+        "Dir2:", "Cap2:", "Prg2:", "Cmd2:", "Dir3:", "Cap3:", "Prg3:", "Cmd3:" }));
+    TForm1 form(medium());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QString written = medium() + QStringLiteral("<b>bold</b>.sh <img src=\"") + m_root + QStringLiteral("/secret.png\"> & more");
+    QCOMPARE(form.Button1->toolTip(), written);
+
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), form.Button1->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(form.Button1, &help);
+    QLabel* tip = nullptr;
+    QVERIFY(QTest::qWaitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                tip = qobject_cast<QLabel*>(widget);
+        return tip != nullptr;
+    }));
+    // What the tip label shows, read the way the label reads its text.
+    const bool rich = tip->textFormat() == Qt::RichText
+        || (tip->textFormat() == Qt::AutoText && Qt::mightBeRichText(tip->text()));
+    QTextDocument shown;
+    if (rich)
+        shown.setHtml(tip->text());
+    else
+        shown.setPlainText(tip->text());
+    QCOMPARE(shown.toPlainText(), written);
+    QVERIFY(shown.allFormats().size() > 0);
+    for (const QTextFormat& format : shown.allFormats()) {
+        QVERIFY(!format.isImageFormat());
+        QVERIFY(format.property(QTextFormat::FontWeight).toInt() <= QFont::Normal);
+    }
+    QToolTip::hideText();
 }
 
 void TestLauncherLaunching::missingFileHandsTheDesignTextsToTheShell()

@@ -1,11 +1,15 @@
 // The installer's main window: start-up from a release folder, the install
 // description's values in their holders, the title, the menu rows.
 #include "Application.h"
+#include "FileNames.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
 #include <QtTest>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -155,6 +159,70 @@ private slots:
             QCOMPARE(Form1->findChild<QLabel*>(holder)->text(), QString::fromLatin1(holder));
         QCOMPARE(Form1->Edit1->text(), QStringLiteral("Edit1"));
         QVERIFY(Form1->imgdest->picture().isNull());
+    }
+
+    // Media often carry the description's name in capitals.
+    void descriptionFoundIgnoringCase_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("capitals") << "INSTALL.INI";
+        QTest::newRow("mixed") << "Install.Ini";
+    }
+    void descriptionFoundIgnoringCase()
+    {
+        QFETCH(QString, name);
+        DialogRecorder boxes;
+        writeFile(m_program.filePath(name), lines(CompleteFile));
+        start(nullptr);
+        QFile::remove(m_program.filePath(name));
+        QCOMPARE(boxes.texts(), QStringList {});
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("the Space Team"));
+        QCOMPARE(Form1->Label11->text(), QStringLiteral("A small game about space."));
+    }
+
+    // Folder names written with a Western code page (0xE9 for "é") are not
+    // UTF-8; they must reach the system as the same bytes.
+    void foldersThatAreNotUtf8()
+    {
+        DialogRecorder boxes;
+        const std::string program = FileNames::encode(m_program.path()) + "/caf\xe9";
+        const std::string source = FileNames::encode(m_elsewhere.path()) + "/d\xe9part";
+        QCOMPARE(::mkdir(program.c_str(), 0700), 0);
+        QCOMPARE(::mkdir(source.c_str(), 0700), 0);
+        {
+            std::ofstream out(program + "/install.ini", std::ios::binary);
+            const QByteArray bytes = lines(CompleteFile);
+            out.write(bytes.constData(), bytes.size());
+        }
+        QCOMPARE(::chdir(source.c_str()), 0);
+        CreateInstallerWindows({ FileNames::decode(program) });
+        ::unlink((program + "/install.ini").c_str());
+        ::rmdir(program.c_str());
+        QCOMPARE(boxes.texts(), QStringList {});
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("the Space Team"));
+        QCOMPARE(FileNames::encode(Form1->sourceDirectory()), source);
+        QCOMPARE(FileNames::encode(Form1->Label9->text()), source + "/");
+        QCOMPARE(FileNames::encode(Form1->Label8->text()), source + "/GAME.RAR");
+        QVERIFY(::chdir(FileNames::encode(m_elsewhere.path()).c_str()) == 0);
+        ::rmdir(source.c_str());
+    }
+
+    // A start directory removed a moment before: the error goes to the
+    // report and start-up carries on, so the window still appears.
+    void startDirectoryRemoved()
+    {
+        DialogRecorder boxes;
+        const QString gone = m_elsewhere.filePath("gone");
+        QVERIFY(QDir().mkdir(gone));
+        QVERIFY(QDir::setCurrent(gone));
+        QVERIFY(QDir().rmdir(gone));
+        const QByteArray file = lines(CompleteFile);
+        start(&file);
+        QVERIFY(Form1 && Form2);
+        QCOMPARE(boxes.texts(), QStringList { "File not found." });
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("the Space Team"));
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
     }
 
     void bannerText()

@@ -123,7 +123,7 @@ private slots:
             code = error.code();
         }
         QCOMPARE(code, 2);
-        QVERIFY(!ReleaseFiles::exists(QFile::encodeName(path).toStdString()));
+        QVERIFY(!ReleaseFiles::isFile(QFile::encodeName(path).toStdString()));
     }
 
     void readerStillReadsFilesAndLinksToThem()
@@ -134,8 +134,8 @@ private slots:
         TextFileReader reader(QFile::encodeName(m_source + "/link.txt").toStdString());
         QCOMPARE(reader.readLine(), std::string("one"));
         QCOMPARE(reader.readLine(), std::string("two"));
-        QVERIFY(ReleaseFiles::exists(QFile::encodeName(m_source + "/link.txt").toStdString()));
-        QVERIFY(ReleaseFiles::exists(QFile::encodeName(m_source + "/REAL.TXT").toStdString()));
+        QVERIFY(ReleaseFiles::isFile(QFile::encodeName(m_source + "/link.txt").toStdString()));
+        QVERIFY(ReleaseFiles::isFile(QFile::encodeName(m_source + "/REAL.TXT").toStdString()));
     }
 
     // As when the file is missing: the error report says so, the window

@@ -123,12 +123,72 @@ private slots:
     {
         QFETCH(QString, valueName);
         QFETCH(QString, expected);
-        QCOMPARE(ShellFolders::path(valueName), expected.isEmpty() ? QString() : m_root.filePath(expected));
-        // Only the folders a shortcut can go into unasked are created.
-        if (valueName == u"Programs" || valueName == u"Startup" || valueName == u"Fonts")
-            QVERIFY(QFileInfo(ShellFolders::path(valueName)).isDir());
+        // A fresh account: none of the user's own folders exist yet.
+        setDataHome(m_root.filePath(QStringLiteral("fresh/data")));
+        QDir(m_root.filePath(QStringLiteral("config/autostart"))).removeRecursively();
+        const QString fresh = QString(expected).replace(QStringLiteral("data/"), QStringLiteral("fresh/data/"));
+        const QString folder = ShellFolders::path(valueName);
+        QCOMPARE(folder, expected.isEmpty() ? QString() : m_root.filePath(fresh));
+        // Looking a folder up creates nothing.
+        QVERIFY(folder.isEmpty() || !QFileInfo::exists(folder) || expected.startsWith(u"home/Bureau"));
+        // Only the folders a shortcut can go into unasked are created, and
+        // only when a file is about to be written there.
+        const bool own = valueName == u"Programs" || valueName == u"Start Menu" || valueName == u"Startup"
+            || valueName == u"Fonts";
+        if (own)
+            QVERIFY(ShellFolders::create(valueName) && QFileInfo(folder).isDir());
         if (valueName == u"Templates" || valueName == u"Personal")
-            QVERIFY(!QFileInfo::exists(ShellFolders::path(valueName)));
+            QVERIFY(!ShellFolders::create(valueName) && !QFileInfo::exists(folder));
+        QDir(m_root.filePath(QStringLiteral("fresh"))).removeRecursively();
+        QDir(m_root.filePath(QStringLiteral("config/autostart"))).removeRecursively();
+    }
+
+    // The Programs folder of a fresh account appears with the first
+    // shortcut written into it.
+    void folderCreatedWhenTheShortcutIsWritten()
+    {
+        const QString data = m_root.filePath(QStringLiteral("fresh-account"));
+        setDataHome(data);
+        TKvShellLink link;
+        link.setShellFolder(sfPrograms);
+        link.setFileName(QStringLiteral("Game"));
+        QVERIFY(!QFileInfo::exists(data));
+        link.CreateLink();
+        QVERIFY(QFileInfo(data + QStringLiteral("/applications/Game.lnk")).isFile());
+        QDir(data).removeRecursively();
+    }
+
+    // The desktop entry beside a shortcut in the menu's folder is ours: when
+    // it cannot be written, the shortcut still stands and no error is raised.
+    void desktopEntryThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("entryFolder");
+        QTest::newRow("control character") << QStringLiteral("Space\u0001Game") << false;
+        QTest::newRow("escape character") << QStringLiteral("Space\u001bGame") << false;
+        QTest::newRow("folder named like the entry") << QStringLiteral("Space Game") << true;
+    }
+    void desktopEntryThatCannotBeWritten()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, entryFolder);
+        QDir().mkpath(applications());
+        const QString entry = applications() + QLatin1Char('/') + name + QStringLiteral(".desktop");
+        if (entryFolder)
+            QVERIFY(QDir().mkpath(entry));
+        const QString target = m_root.filePath(QStringLiteral("PLAY.SH"));
+        TestSupport::writeFile(target, "#!/bin/sh\n");
+        QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner);
+        TKvShellLink link;
+        link.setLanguage(lgEnglish);
+        link.setShellFolder(sfPrograms);
+        link.setTarget(target);
+        link.setFileName(name);
+        QCOMPARE(raised<EKvShellLink>([&] { link.CreateLink(); }), QString());
+        QCOMPARE(lnkinfo(link.fileName()).value(QStringLiteral("Relative path")), target);
+        QCOMPARE(QFileInfo(entry).isFile(), false);
+        QFile::remove(link.fileName());
+        QDir(entry).removeRecursively();
     }
 
     void fileIconAssignment()

@@ -1,12 +1,19 @@
 // The information-text viewer, opened from the main window's second row.
 #include "Application.h"
+#include "FileNames.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit5.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -97,15 +104,113 @@ private slots:
         QCOMPARE(memoText(), QStringLiteral("found"));
     }
 
-    void unreadableFileReportsAndStaysHidden()
+    // A directory by that name is not the information text: nothing shows.
+    void directoryIsNotTheFile()
     {
-        // A directory by that name opens but cannot be read.
         QDir(m_source.path()).mkdir("merik.nfo");
         QTest::mouseClick(Form1->Image6, Qt::LeftButton, {}, QPoint(20, 5));
-        QCOMPARE(m_boxes->boxes().size(), size_t(1));
-        QCOMPARE(m_boxes->boxes()[0].icon, Dialogs::Icon::Stop);
-        QCOMPARE(m_boxes->texts()[0], QStringLiteral("I/O error %1.").arg(EISDIR));
+        QVERIFY(m_boxes->boxes().empty());
         QVERIFY(!Form5->isVisible());
+        QCOMPARE(Form5->windowTitle(), QStringLiteral("Form5"));
+    }
+
+    void unreadableFileReportsAndStaysHidden()
+    {
+        if (::geteuid() == 0)
+            QSKIP("the superuser reads any file");
+        writeFile(m_source.filePath("merik.nfo"), "secret\r\n");
+        QFile::setPermissions(m_source.filePath("merik.nfo"), {});
+        QTest::mouseClick(Form1->Image6, Qt::LeftButton, {}, QPoint(20, 5));
+        QCOMPARE(m_boxes->texts(), QStringList { "File access denied." });
+        QCOMPARE(m_boxes->boxes()[0].icon, Dialogs::Icon::Stop);
+        QVERIFY(!Form5->isVisible());
+    }
+
+    void sourceDirectoryThatIsNotUtf8()
+    {
+        DestroyInstallerWindows();
+        const std::string source = FileNames::encode(m_source.path()) + "/m\xe9" "dia";
+        QCOMPARE(::mkdir(source.c_str(), 0700), 0);
+        {
+            std::ofstream out(source + "/merik.nfo", std::ios::binary);
+            out << "from the medium\r\n";
+        }
+        QCOMPARE(::chdir(source.c_str()), 0);
+        CreateInstallerWindows({ m_program.path() });
+        Form1->Image6Click();
+        QVERIFY(m_boxes->boxes().empty());
+        QVERIFY(Form5->isVisible());
+        QCOMPARE(memoText(), QStringLiteral("from the medium"));
+        // QDir would not find a name that is not UTF-8 to remove it.
+        QVERIFY(::chdir(FileNames::encode(m_source.path()).c_str()) == 0);
+        std::filesystem::remove_all(source);
+    }
+
+    void controlBytesAsDosGlyphs()
+    {
+        QByteArray bytes;
+        for (char c = 1; c < 0x20; ++c) {
+            if (c != '\t' && c != '\r' && c != 0x1a)
+                bytes += c;
+        }
+        bytes += "\x7f\r\n";
+        writeFile(m_source.filePath("merik.nfo"), bytes);
+        Form1->Image6Click();
+        QCOMPARE(memoText(),
+            QStringLiteral("\u263a\u263b\u2665\u2666\u2663\u2660\u2022\u25d8\u25d9\u2642\u2640\u266b\u263c"
+                           "\u25ba\u25c4\u2195\u203c\u00b6\u00a7\u25ac\u21a8\u2191\u2193\u2190\u221f"
+                           "\u2194\u25b2\u25bc\u2302"));
+    }
+
+    void tabStopsEveryEightCells()
+    {
+        writeFile(m_source.filePath("merik.nfo"), "ab\tX\r\n        X\r\n\tY\t\tZ\r\n" + QByteArray(24, ' ') + "Z\r\n");
+        Form1->Image6Click();
+        QVERIFY(QTest::qWaitForWindowExposed(Form5));
+        auto xAt = [](int block, int column) {
+            QTextCursor cursor(Form5->Memo1->document()->findBlockByNumber(block));
+            cursor.setPosition(cursor.position() + column);
+            return Form5->Memo1->cursorRect(cursor).x();
+        };
+        QCOMPARE(xAt(0, 3), xAt(1, 8));
+        QCOMPARE(xAt(2, 4), xAt(3, 24));
+        QVERIFY(xAt(1, 8) > xAt(1, 0));
+    }
+
+    void opensAtTheFirstLine()
+    {
+        QByteArray bytes = "LOGO AT THE TOP\r\n";
+        for (int i = 0; i < 400; ++i)
+            bytes += "line " + QByteArray::number(i) + "\r\n";
+        writeFile(m_source.filePath("merik.nfo"), bytes);
+        Form1->Image6Click();
+        QVERIFY(QTest::qWaitForWindowExposed(Form5));
+        QCoreApplication::processEvents();
+        QCOMPARE(Form5->Memo1->verticalScrollBar()->value(), 0);
+        QVERIFY(Form5->Memo1->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(Form5->Memo1->cursorForPosition(QPoint(4, 4)).blockNumber(), 0);
+    }
+
+    // Full blocks (0xDB) in rows and columns make one solid black area: no
+    // lighter seams between cells or lines.
+    void fullBlocksJoinWithoutSeams()
+    {
+        writeFile(m_source.filePath("merik.nfo"), QByteArray(30, '\xdb') + "\r\n" + QByteArray(30, '\xdb') + "\r\n"
+            + QByteArray(30, '\xdb') + "\r\n");
+        Form1->Image6Click();
+        QVERIFY(QTest::qWaitForWindowExposed(Form5));
+        const QImage picture = Form5->Memo1->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QRect dark;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (qGray(picture.pixel(x, y)) < 128)
+                    dark |= QRect(x, y, 1, 1);
+        QVERIFY(dark.width() > 100 && dark.height() > 20);
+        int seams = 0;
+        for (int y = dark.top(); y <= dark.bottom(); ++y)
+            for (int x = dark.left(); x <= dark.right(); ++x)
+                seams += picture.pixel(x, y) != qRgb(0, 0, 0);
+        QCOMPARE(seams, 0);
     }
 
     void placementFirstCentredThenAtTheTop()
