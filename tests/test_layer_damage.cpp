@@ -13,6 +13,8 @@
 
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -645,5 +647,54 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLayerDamage)
+// Helpers for the end-to-end test, which drives the real installer over
+// the same damage:
+//   --damage-entry ARCHIVE INDEX COPY  writes COPY with bytes flipped in the
+//       middle of entry INDEX's packed data; prints the names of that entry
+//       and of every entry after it, one a line.
+//   --write-crc-error DIRECTORY  writes DIRECTORY/CRC.RAR whose second entry
+//       is stored with a wrong CRC; prints its path.
+int damageEntry(const QString& archive, int index, const QString& copy)
+{
+    Sample sample;
+    sample.directory = QFileInfo(archive).absolutePath();
+    sample.volumes << QFileInfo(archive).fileName();
+    if (!readLayout(sample) || index < 0 || index >= sample.entries.size() || !damageable(sample.entries[index])) {
+        std::fprintf(stderr, "%s: no compressed entry %d to damage\n", qPrintable(archive), index);
+        return 1;
+    }
+    QByteArray bytes = TestSupport::readFile(archive);
+    const Piece& piece = sample.entries[index].pieces.first();
+    const qint64 middle = piece.offset + piece.size / 2;
+    for (qint64 i = middle; i < std::min(middle + 16, piece.offset + piece.size); ++i)
+        bytes[i] = char(~bytes[i]);
+    TestSupport::writeFile(copy, bytes);
+    for (int i = index; i < sample.entries.size(); ++i)
+        std::printf("%s\n", sample.entries[i].name.toUtf8().constData());
+    return 0;
+}
+
+int writeCrcError(const QString& directory)
+{
+    const std::vector<RarWriter::Entry> entries { RarWriter::Entry::file("GOOD.TXT", "sound\n"),
+        RarWriter::Entry::file("BAD.TXT", "its CRC is wrong\n") };
+    RarWriter::Options options;
+    options.damage.wrongCrc = "BAD.TXT";
+    const std::string path = QFile::encodeName(directory + "/CRC.RAR").toStdString();
+    RarWriter::write(path, entries, options);
+    std::printf("%s\n", path.c_str());
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 5 && std::strcmp(argv[1], "--damage-entry") == 0)
+        return damageEntry(QFile::decodeName(argv[2]), std::atoi(argv[3]), QFile::decodeName(argv[4]));
+    if (argc == 3 && std::strcmp(argv[1], "--write-crc-error") == 0)
+        return writeCrcError(QFile::decodeName(argv[2]));
+    QCoreApplication app(argc, argv);
+    TestLayerDamage test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_layer_damage.moc"
