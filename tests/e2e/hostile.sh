@@ -42,7 +42,7 @@ start_display "$aux" || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
 
 window_of_size() {
   local want_w=$1 want_h=$2 id geometry
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     for id in $(xdotool search --onlyvisible --name '^MERIK Installer$' 2>/dev/null); do
       geometry=$(xdotool getwindowgeometry --shell "$id")
       eval "$geometry"

@@ -38,7 +38,7 @@ start_display "$work" || fail "Xvfb did not start"
 # The visible installer window of the given size: "X Y" of its top-left.
 window_of_size() {
   local want_w=$1 want_h=$2 id geometry
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     for id in $(xdotool search --onlyvisible --name '^MERIK Installer$' 2>/dev/null); do
       geometry=$(xdotool getwindowgeometry --shell "$id")
       eval "$geometry"
@@ -78,7 +78,7 @@ shot 5-extraction
 click_at $((ex + 35)) $((ey + 100))    # extract
 
 # The disk prompt for the held-back volume: put it back, answer OK.
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   prompt=$(xdotool search --onlyvisible --name '^Confirm$' 2>/dev/null | head -1) && [ -n "$prompt" ] && break
   sleep 0.1
 done
@@ -90,7 +90,7 @@ xdotool mousemove $((X + 20)) $((Y + 20)) click 1; sleep 0.2   # the box takes t
 xdotool key Return                                             # its default button: OK
 
 dest=$work/medium/STARCRSR
-for _ in $(seq 100); do [ -f "$work/home/data/applications/Star Cruiser.lnk" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -f "$work/home/data/applications/Star Cruiser.lnk" ] && break; sleep 0.1; done
 sleep 0.5
 shot 7-after-extraction
 

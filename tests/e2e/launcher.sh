@@ -51,7 +51,7 @@ printf 'notes\r\n' >"$medium/notes.txt"
 # Waits for a window whose whole title is $1 and prints its id.
 find_window() {
     local id
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) || true
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1
@@ -98,7 +98,7 @@ geometry=$(xdotool getwindowgeometry "$window")
 grep -q "Geometry: 384x120" <<<"$geometry" || fail "window size is not 384 x 120: $geometry"
 # Centred on the 1024 x 768 screen by its outer frame (the window itself
 # without a window manager), once the frame is known.
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     read -r lx ly lw lh < <(outer_geometry "$window")
     [ "$lx" = $(( (1024 - lw) / 2 )) ] && [ "$ly" = $(( (768 - lh) / 2 )) ] && break
     sleep 0.1
@@ -127,7 +127,7 @@ b1_colours=$(convert "$work/hidden-b1.png" -format %k info:)
 
 # A click on Button1 starts its program in its directory with its parameters.
 xdotool mousemove --window "$window" 43 108 click 1
-for _ in $(seq 100); do [ -s "$log" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$log" ] && break; sleep 0.1; done
 expected=$(printf '%s\n' "--- play.sh" "$medium/game" "-fast" "two words")
 [ "$(cat "$log" 2>/dev/null)" = "$expected" ] || fail "Button1 started $(cat "$log" 2>/dev/null || echo nothing), expected $expected"
 kill -0 "$launcher_pid" 2>/dev/null || fail "the launcher ended after starting a program"
@@ -147,7 +147,7 @@ window=$(find_window "MERIK Game Launcher - ") || fail "no window titled \"MERIK
 xdotool search --onlyvisible --name "^MERIK-Runner\$" >/dev/null 2>&1 && fail "the error box is still open"
 recorder "$medium/prg1" "$log"
 xdotool mousemove --window "$window" 43 108 click 1
-for _ in $(seq 100); do [ -s "$log" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$log" ] && break; sleep 0.1; done
 expected=$(printf '%s\n' "--- prg1" "$medium" "cmd1")
 [ "$(cat "$log" 2>/dev/null)" = "$expected" ] || fail "Button1 of the design started $(cat "$log" 2>/dev/null || echo nothing), expected $expected"
 click_quit "$window"

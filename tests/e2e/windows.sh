@@ -44,7 +44,7 @@ read -r screen_w screen_h < <(xwininfo -root | awk '/^ *Width:/ {w=$2} /^ *Heigh
 # The visible window with the given title and client size: its id.
 window_of() {
     local title=$1 want_w=$2 want_h=$3 id
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
             read -r _ _ w h < <(xwininfo -id "$id" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4}
                 /^ *Width:/ {w=$2} /^ *Height:/ {h=$2} END {print x, y, w, h}')
@@ -131,7 +131,7 @@ note "quit confirmation in front after a click on the main window"
 menu_row 286
 viewer=$(window_of "Showing merik.nfo" "" "") || fail "the viewer did not appear"
 outer=
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     read -r vx vy vw vh < <(outer_geometry "$viewer")
     outer="$vx $vy $vw $vh"
     [ "$vy" = 17 ] && [ "$vh" = $((screen_h - 35)) ] && [ "$vx" = $(( (screen_w - vw) / 2 )) ] && break
@@ -173,7 +173,7 @@ installer_pid=
 ./launcher >"$work/launcher.out" 2>&1 &
 launcher_pid=$!
 launcher=$(window_of "MERIK Game Launcher - .*" 384 120) || fail "the launcher did not appear"
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     read -r lx ly lw lh < <(outer_geometry "$launcher")
     [ "$lx" = $(( (screen_w - lw) / 2 )) ] && [ "$ly" = $(( (screen_h - lh) / 2 )) ] && break
     sleep 0.1

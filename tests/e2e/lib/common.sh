@@ -13,7 +13,7 @@ start_display() {
         Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
         xvfb_pid=$!
         exec 5>&-
-        for _ in $(seq 100); do [ -s "$1/display" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
+        for _ in $(seq 300); do [ -s "$1/display" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
         if [ -s "$1/display" ] && DISPLAY=:$(head -n1 "$1/display") xprop -root >/dev/null 2>&1 \
             && kill -0 "$xvfb_pid" 2>/dev/null; then
             break
@@ -33,7 +33,7 @@ start_display() {
         openbox >"$1/openbox.log" 2>&1 &
         wm_pid=$!
         # Ready once it has claimed the screen.
-        for _ in $(seq 100); do
+        for _ in $(seq 300); do
             xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
             sleep 0.1
         done
@@ -58,11 +58,11 @@ outer_geometry() {
         /^ *Width:/ {w=$2} /^ *Height:/ {h=$2} END {print x, y, w, h}'
 }
 
-# wait_for_outer ID "X Y W H": waits (up to 10 s) until the window's outer
+# wait_for_outer ID "X Y W H": waits (up to 30 s) until the window's outer
 # geometry is the one given; prints the last one seen either way.
 wait_for_outer() {
     local seen=
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         seen=$(outer_geometry "$1")
         [ "$seen" = "$2" ] && { echo "$seen"; return 0; }
         sleep 0.1
