@@ -53,7 +53,7 @@ start_display "$aux" || fail "the display did not start"
 # when a window manager has framed it.
 window_of_size() {
   local want_w=$1 want_h=$2 id info x y w h
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     for id in $(xdotool search --onlyvisible --name '^MERIK Installer$' 2>/dev/null); do
       info=$(xwininfo -id "$id" 2>/dev/null) || continue
       read -r x y w h < <(awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4}
