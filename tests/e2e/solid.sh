@@ -50,10 +50,11 @@ start_display "$aux" || fail "the display did not start"
 
 # "X Y" of the visible installer window of the given inner size. The
 # position is read with xwininfo, which gives the window's own corner also
-# when a window manager has framed it.
+# when a window manager has framed it. A third argument: tenths of a second
+# to wait (30 s by default).
 window_of_size() {
-  local want_w=$1 want_h=$2 id info x y w h
-  for _ in $(seq 300); do
+  local want_w=$1 want_h=$2 tries=${3:-300} id info x y w h
+  for _ in $(seq "$tries"); do
     for id in $(xdotool search --onlyvisible --name '^MERIK Installer$' 2>/dev/null); do
       info=$(xwininfo -id "$id" 2>/dev/null) || continue
       read -r x y w h < <(awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4}
@@ -139,7 +140,7 @@ for _ in $(seq 200); do
 done
 sleep 0.5
 shot sound-2-after
-if window_of_size 349 124 >/dev/null 2>&1; then fail "sound: the extraction window stayed: $(ls -R "$dest")"; fi
+if window_of_size 349 124 20 >/dev/null 2>&1; then fail "sound: the extraction window stayed: $(ls -R "$dest")"; fi
 diff -r "$aux/reference" "$dest" || fail "sound: the installed tree differs from unar's extraction"
 [ "$(listing "$aux/reference")" = "$(listing "$dest")" ] || fail "sound: the installed tree's kinds differ from unar's"
 expected=$(printf '%s\n' "--- wine" "$work/medium" "regedit" "STARCRSR.REG" "--- xdg-open" "$work/medium" "$dest")
