@@ -8,6 +8,9 @@
 #include "Unit6.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QWidget>
 
 namespace {
 InstallerSetup g_setup;
@@ -21,17 +24,48 @@ const InstallerSetup& CurrentSetup()
 
 void CreateInstallerWindows(const InstallerSetup& setup)
 {
+    CreateMainWindow(setup);
+    CreateSecondaryWindows();
+}
+
+void CreateMainWindow(const InstallerSetup& setup)
+{
     // The resources live in a static library: nothing would pull them in.
     Q_INIT_RESOURCE(installer);
     Q_INIT_RESOURCE(music);
     g_setup = setup;
     g_terminated = false;
     Form1 = new TForm1();
+}
+
+void CreateSecondaryWindows()
+{
     Form2 = new TForm2();
     Form3 = new TForm3();
     Form4 = new TForm4();
     Form5 = new TForm5();
     Form6 = new TForm6();
+}
+
+void WaitForFirstFrame(QWidget* window, int limitMs)
+{
+    struct PaintWatch : QObject {
+        bool painted = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted = true;
+            return false;
+        }
+    } watch;
+    window->installEventFilter(&watch);
+    QElapsedTimer clock;
+    clock.start();
+    while (!watch.painted && clock.elapsed() < limitMs && window->isVisible())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 10);
+    window->removeEventFilter(&watch);
+    // Hands the painted frame to the window system.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void DestroyInstallerWindows()
