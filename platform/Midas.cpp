@@ -8,8 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <ostream>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -22,7 +25,29 @@ struct LoadedModule {
     // libopenmpt keeps writing its load warnings here; a stream without a
     // buffer drops them, so decoding odd files does not litter stderr.
     std::ostream log { nullptr };
-    std::unique_ptr<openmpt::module> decoder;
+
+    // The decoder is built on the module's own thread: that takes a few
+    // milliseconds, and the first time in a process over ten (libopenmpt
+    // computes its resampling tables), which the program's start need not
+    // wait for. Until it is there the module plays silence.
+    std::mutex lock;
+    std::unique_ptr<openmpt::module> decoder; // guarded by lock
+    bool playRequested = false;               // guarded by lock
+    bool loopSong = false;                    // guarded by lock
+    std::thread builder;
+
+    ~LoadedModule()
+    {
+        if (builder.joinable())
+            builder.join();
+    }
+
+    // Under the lock: start from the beginning, repeating or not.
+    void rewind()
+    {
+        decoder->set_repeat_count(loopSong ? -1 : 0);
+        decoder->set_position_order_row(0, 0);
+    }
 };
 
 struct Library {
@@ -88,12 +113,15 @@ void SDLCALL render(void* userdata, Uint8* stream, int length)
     const size_t frameBytes = sizeof(std::int16_t) * OutputChannels;
     const size_t frames = size_t(length) / frameBytes;
     size_t rendered = 0;
-    if (lib->playing) {
-        try {
-            rendered = lib->playing->decoder->read_interleaved_stereo(OutputRate, frames, reinterpret_cast<std::int16_t*>(stream));
-        } catch (...) {
-            // Nothing may leave SDL's thread; a failing decoder just goes quiet.
-            rendered = 0;
+    if (LoadedModule* playing = lib->playing) {
+        const std::lock_guard<std::mutex> guard(playing->lock);
+        if (playing->decoder) {
+            try {
+                rendered = playing->decoder->read_interleaved_stereo(OutputRate, frames, reinterpret_cast<std::int16_t*>(stream));
+            } catch (...) {
+                // Nothing may leave SDL's thread; a failing decoder just goes quiet.
+                rendered = 0;
+            }
         }
     }
     // A song that ended (played without the loop flag) or no song: silence.
@@ -254,15 +282,43 @@ MIDASmodule MIDASloadModule(const char* fileName)
         return nullptr;
     }
 
-    auto module = std::make_unique<LoadedModule>();
+    // What the decoder would refuse is refused here, from the file's header
+    // (the check throws on data it cannot even look at, an empty file say).
+    bool recognised = false;
     try {
-        module->decoder = std::make_unique<openmpt::module>(bytes, module->log);
+        recognised = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, bytes.data(), bytes.size())
+            == openmpt::probe_file_header_result_success;
+    } catch (const std::exception&) {
+        recognised = false;
+    }
+    if (!recognised) {
+        fail(MIDAS_ERR_INVALID_MODULE);
+        return nullptr;
+    }
+
+    std::unique_ptr<LoadedModule> module;
+    try {
+        module = std::make_unique<LoadedModule>();
     } catch (const std::bad_alloc&) {
         fail(MIDAS_ERR_OUT_OF_MEMORY);
         return nullptr;
-    } catch (const std::exception& error) {
-        fail(MIDAS_ERR_INVALID_MODULE, error.what());
-        return nullptr;
+    }
+    auto build = [m = module.get(), data = std::move(bytes)] {
+        std::unique_ptr<openmpt::module> decoder;
+        try {
+            decoder = std::make_unique<openmpt::module>(data, m->log);
+        } catch (...) {
+            return; // a module the header check let through but that does not decode stays silent
+        }
+        const std::lock_guard<std::mutex> guard(m->lock);
+        m->decoder = std::move(decoder);
+        if (m->playRequested)
+            m->rewind();
+    };
+    try {
+        module->builder = std::thread(build);
+    } catch (const std::system_error&) {
+        build(); // no thread to be had: build it here
     }
     lib.modules.push_back(std::move(module));
     succeed();
@@ -289,8 +345,13 @@ MIDASmodulePlayHandle MIDASplayModule(MIDASmodule module, bool loopSong)
         lib.nextPlayHandle = 1;
     // Nothing plays while the song is rewound and its repeat count set.
     setPlaying(nullptr, 0);
-    chosen->decoder->set_repeat_count(loopSong ? -1 : 0);
-    chosen->decoder->set_position_order_row(0, 0);
+    {
+        const std::lock_guard<std::mutex> guard(chosen->lock);
+        chosen->playRequested = true;
+        chosen->loopSong = loopSong;
+        if (chosen->decoder)
+            chosen->rewind();
+    }
     setPlaying(chosen, handle);
     succeed();
     return handle;

@@ -40,7 +40,10 @@ bool MIDASinit();
 // Opens the output and starts pulling audio on the background thread;
 // `pollRate` is buffers per second, 0 for the library's default.
 bool MIDASstartBackgroundPlay(unsigned pollRate);
-// Reads and decodes a module file; the file is not needed afterwards.
+// Reads a module file and checks from its header that it is a module the
+// decoder reads; the file is not needed afterwards. The decoding itself
+// goes on in the background, and the module plays silence until it is done
+// (for good, should the decoding fail after the check).
 MIDASmodule MIDASloadModule(const char* fileName);
 // Starts playing `module` from its beginning, repeating forever when
 // `loopSong` is set.
