@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QWidget>
 
@@ -64,8 +65,9 @@ void WaitForFirstFrame(QWidget* window, int limitMs)
     while (!watch.painted && clock.elapsed() < limitMs && window->isVisible())
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 10);
     window->removeEventFilter(&watch);
-    // Hands the painted frame to the window system.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The painted frame may still wait in the connection's buffer, which the
+    // event loop would only send when it next blocks.
+    QGuiApplication::sync();
 }
 
 void DestroyInstallerWindows()

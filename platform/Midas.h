@@ -10,6 +10,10 @@
 // plays to SDL's silent "dummy" output instead, so the program still runs.
 // An audio driver named in SDL_AUDIODRIVER is honoured as given: when it
 // cannot be started, MIDASinit fails rather than quietly playing elsewhere.
+// Without one nothing can fail, and the sound system starts on a thread of
+// its own (SDL is loaded then, not with the program): MIDASinit and
+// MIDASstartBackgroundPlay return at once, and should not even the silent
+// output open, nothing is heard.
 #pragma once
 
 #include <cstdint>
