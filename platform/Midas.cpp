@@ -72,6 +72,7 @@ struct Sdl {
     decltype(&SDL_OpenAudioDevice) OpenAudioDevice = nullptr;
     decltype(&SDL_PauseAudioDevice) PauseAudioDevice = nullptr;
     decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
+    decltype(&SDL_TLSCleanup) TLSCleanup = nullptr;
 };
 
 struct Library {
@@ -216,6 +217,7 @@ bool loadSdl(Sdl& sdl)
     find(sdl.OpenAudioDevice, "SDL_OpenAudioDevice");
     find(sdl.PauseAudioDevice, "SDL_PauseAudioDevice");
     find(sdl.CloseAudioDevice, "SDL_CloseAudioDevice");
+    find(sdl.TLSCleanup, "SDL_TLSCleanup");
     sdl.loaded = found;
     return found;
 }
@@ -362,6 +364,9 @@ bool MIDASstartBackgroundPlay(unsigned pollRate)
             std::string why;
             if (startSoundSystem(lib, why))
                 openOutput(lib, pollRate, why); // no output at all: the music is not heard
+            // What SDL keeps for this thread (its error text) goes with it.
+            if (lib.sdl.loaded)
+                lib.sdl.TLSCleanup();
         };
         try {
             lib.starter = std::thread(start);
