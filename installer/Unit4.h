@@ -7,6 +7,8 @@
 #include "UnRAR.h"
 #include "ui_Unit4.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 
@@ -34,6 +36,12 @@ public:
     void setEndActions(std::function<void()> actions) { m_endActions = std::move(actions); }
 
 private:
+    // The status line and the bar reach the screen at most once per display
+    // frame while an extraction runs; their values change as often as ever.
+    void holdStatusPaints(bool hold);
+    void paintStatusSoon();
+    void paintStatusNow();
+
     double Progress = 0;
     // The whole unpacked size: a 32-bit figure would turn entries over
     // 2 GiB negative and make a failed 4 GiB entry look empty.
@@ -42,6 +50,11 @@ private:
     bool m_extracting = false;
     bool m_cancelled = false;
     std::function<void()> m_endActions;
+
+    bool m_statusHeld = false;
+    qint64 m_frameNanoseconds = 0;
+    QElapsedTimer m_sinceStatusPaint;
+    QTimer m_statusFrame;
 };
 
 extern TForm4* Form4;

@@ -13,10 +13,14 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
-    CreateInstallerWindows({ FileNames::programFolder() });
+    CreateMainWindow({ FileNames::programFolder() });
     if (InstallerTerminated())
         return 0;
     Form1->show();
+    // The other five windows are made once the main window is on the
+    // screen; no input is handled before they exist.
+    WaitForFirstFrame(Form1);
+    CreateSecondaryWindows();
     const int result = QApplication::exec();
     DestroyInstallerWindows();
     return result;

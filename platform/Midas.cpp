@@ -6,27 +6,87 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <ostream>
+#include <system_error>
+#include <thread>
+#include <type_traits>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int OutputRate = 44100;
 constexpr int OutputChannels = 2;
-constexpr unsigned DefaultPollRate = 20;
+// Buffers a second by default: ten (4096 frames, 93 ms) wake the audio
+// thread half as often as twenty; nothing here needs a shorter delay.
+constexpr unsigned DefaultPollRate = 10;
 
 struct LoadedModule {
     // libopenmpt keeps writing its load warnings here; a stream without a
     // buffer drops them, so decoding odd files does not litter stderr.
     std::ostream log { nullptr };
-    std::unique_ptr<openmpt::module> decoder;
+
+    // The decoder is built on the module's own thread: that takes a few
+    // milliseconds, and the first time in a process over ten (libopenmpt
+    // computes its resampling tables), which the program's start need not
+    // wait for. Until it is there the module plays silence.
+    std::mutex lock;
+    std::unique_ptr<openmpt::module> decoder; // guarded by lock
+    bool playRequested = false;               // guarded by lock
+    bool loopSong = false;                    // guarded by lock
+    std::thread builder;
+
+    ~LoadedModule()
+    {
+        if (builder.joinable())
+            builder.join();
+    }
+
+    // Under the lock: start from the beginning, repeating or not.
+    void rewind()
+    {
+        decoder->set_repeat_count(loopSong ? -1 : 0);
+        decoder->set_position_order_row(0, 0);
+    }
+};
+
+// SDL's calls, looked up when the sound system starts: linked with the
+// program, SDL and the thirty libraries it pulls in (PulseAudio, ALSA,
+// Wayland, ...) would all be loaded before its first window.
+struct Sdl {
+    bool tried = false;
+    bool loaded = false;
+    std::string why;
+    decltype(&SDL_SetHint) SetHint = nullptr;
+    decltype(&SDL_InitSubSystem) InitSubSystem = nullptr;
+    decltype(&SDL_QuitSubSystem) QuitSubSystem = nullptr;
+    decltype(&SDL_GetError) GetError = nullptr;
+    decltype(&SDL_AudioInit) AudioInit = nullptr;
+    decltype(&SDL_AudioQuit) AudioQuit = nullptr;
+    decltype(&SDL_OpenAudioDevice) OpenAudioDevice = nullptr;
+    decltype(&SDL_PauseAudioDevice) PauseAudioDevice = nullptr;
+    decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
+    decltype(&SDL_TLSCleanup) TLSCleanup = nullptr;
 };
 
 struct Library {
     bool initialised = false;
+    Sdl sdl;
+    // Without a driver named outright the sound system cannot fail (the
+    // silent output stands in), so it is started on a thread of its own and
+    // the program's start does not wait for SDL's probing of the machine's
+    // sound servers and devices.
+    bool startInBackground = false;
+    bool outputStarted = false;
+    std::thread starter;
     // Whether SDL's audio subsystem counts us as a user (SDL_InitSubSystem),
     // or we started its silent driver by hand (SDL_AudioInit).
     bool subsystemStarted = false;
@@ -34,7 +94,8 @@ struct Library {
     SDL_AudioDeviceID device = 0;
 
     std::vector<std::unique_ptr<LoadedModule>> modules;
-    // Read by the audio callback; changed only under the device's lock.
+    // Read by the audio callback, which holds playLock while it renders.
+    std::mutex playLock;
     LoadedModule* playing = nullptr;
     MIDASmodulePlayHandle playHandle = 0;
     MIDASmodulePlayHandle nextPlayHandle = 1;
@@ -88,12 +149,16 @@ void SDLCALL render(void* userdata, Uint8* stream, int length)
     const size_t frameBytes = sizeof(std::int16_t) * OutputChannels;
     const size_t frames = size_t(length) / frameBytes;
     size_t rendered = 0;
-    if (lib->playing) {
-        try {
-            rendered = lib->playing->decoder->read_interleaved_stereo(OutputRate, frames, reinterpret_cast<std::int16_t*>(stream));
-        } catch (...) {
-            // Nothing may leave SDL's thread; a failing decoder just goes quiet.
-            rendered = 0;
+    const std::lock_guard<std::mutex> playGuard(lib->playLock);
+    if (LoadedModule* playing = lib->playing) {
+        const std::lock_guard<std::mutex> guard(playing->lock);
+        if (playing->decoder) {
+            try {
+                rendered = playing->decoder->read_interleaved_stereo(OutputRate, frames, reinterpret_cast<std::int16_t*>(stream));
+            } catch (...) {
+                // Nothing may leave SDL's thread; a failing decoder just goes quiet.
+                rendered = 0;
+            }
         }
     }
     // A song that ended (played without the loop flag) or no song: silence.
@@ -120,21 +185,121 @@ std::vector<std::unique_ptr<LoadedModule>>::iterator findModule(MIDASmodule modu
 void setPlaying(LoadedModule* module, MIDASmodulePlayHandle handle)
 {
     Library& lib = library();
-    if (lib.device)
-        SDL_LockAudioDevice(lib.device);
+    const std::lock_guard<std::mutex> guard(lib.playLock);
     lib.playing = module;
     lib.playHandle = handle;
-    if (lib.device)
-        SDL_UnlockAudioDevice(lib.device);
+}
+
+bool loadSdl(Sdl& sdl)
+{
+    if (sdl.tried)
+        return sdl.loaded;
+    sdl.tried = true;
+    // Never unloaded: its threads and handlers outlive any one use.
+    void* handle = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* error = ::dlerror();
+        sdl.why = error ? error : "libSDL2-2.0.so.0 not found";
+        return false;
+    }
+    bool found = true;
+    auto find = [&](auto& function, const char* name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, name));
+        if (!function) {
+            found = false;
+            sdl.why = std::string("SDL has no ") + name;
+        }
+    };
+    find(sdl.SetHint, "SDL_SetHint");
+    find(sdl.InitSubSystem, "SDL_InitSubSystem");
+    find(sdl.QuitSubSystem, "SDL_QuitSubSystem");
+    find(sdl.GetError, "SDL_GetError");
+    find(sdl.AudioInit, "SDL_AudioInit");
+    find(sdl.AudioQuit, "SDL_AudioQuit");
+    find(sdl.OpenAudioDevice, "SDL_OpenAudioDevice");
+    find(sdl.PauseAudioDevice, "SDL_PauseAudioDevice");
+    find(sdl.CloseAudioDevice, "SDL_CloseAudioDevice");
+    find(sdl.TLSCleanup, "SDL_TLSCleanup");
+    sdl.loaded = found;
+    return found;
+}
+
+bool audioDriverChosen()
+{
+    const char* chosen = std::getenv("SDL_AUDIODRIVER");
+    return chosen && *chosen;
+}
+
+// Starts SDL's audio, or its silent output when no driver of the machine
+// starts and none was named.
+bool startSoundSystem(Library& lib, std::string& why)
+{
+    if (!loadSdl(lib.sdl)) {
+        why = lib.sdl.why;
+        return false;
+    }
+    const Sdl& sdl = lib.sdl;
+    // SDL's audio brings up its event system, which would turn SIGINT and
+    // SIGTERM into quit events nobody reads: the program could not be
+    // ended from outside any more.
+    sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (sdl.InitSubSystem(SDL_INIT_AUDIO) == 0) {
+        lib.subsystemStarted = true;
+        return true;
+    }
+    why = sdl.GetError();
+    if (audioDriverChosen())
+        return false;
+    if (sdl.AudioInit("dummy") != 0)
+        return false;
+    lib.dummyStartedByHand = true;
+    return true;
+}
+
+// Opens the output (the silent one when no device opens) and starts it.
+bool openOutput(Library& lib, unsigned pollRate, std::string& why)
+{
+    const Sdl& sdl = lib.sdl;
+    SDL_AudioSpec wanted {};
+    wanted.freq = OutputRate;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = OutputChannels;
+    wanted.samples = bufferFrames(pollRate);
+    wanted.callback = render;
+    wanted.userdata = &lib;
+    // SDL converts when the device wants another format.
+    SDL_AudioDeviceID device = sdl.OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    if (!device) {
+        // No sound device here: a silent output that still pulls audio, so
+        // the music runs as it would with one.
+        why = sdl.GetError();
+        if (sdl.AudioInit("dummy") == 0)
+            device = sdl.OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+        if (!device)
+            return false;
+    }
+    lib.device = device;
+    sdl.PauseAudioDevice(device, 0);
+    return true;
+}
+
+// After this the starter's results (device, subsystem) may be read.
+void waitForStarter()
+{
+    Library& lib = library();
+    if (lib.starter.joinable())
+        lib.starter.join();
 }
 
 void closeDevice()
 {
     Library& lib = library();
+    waitForStarter();
     if (lib.device) {
-        SDL_CloseAudioDevice(lib.device); // waits for the audio thread to end
+        lib.sdl.CloseAudioDevice(lib.device); // waits for the audio thread to end
         lib.device = 0;
     }
+    lib.outputStarted = false;
 }
 
 void shutDown()
@@ -145,11 +310,12 @@ void shutDown()
     lib.playHandle = 0;
     lib.modules.clear();
     if (lib.subsystemStarted)
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        lib.sdl.QuitSubSystem(SDL_INIT_AUDIO);
     else if (lib.dummyStartedByHand)
-        SDL_AudioQuit();
+        lib.sdl.AudioQuit();
     lib.subsystemStarted = false;
     lib.dummyStartedByHand = false;
+    lib.startInBackground = false;
     lib.initialised = false;
 }
 
@@ -158,12 +324,6 @@ Library::~Library()
     // A program that never closed the library must not have the audio
     // thread read a module while it is destroyed.
     shutDown();
-}
-
-bool audioDriverChosen()
-{
-    const char* chosen = SDL_GetHint(SDL_HINT_AUDIODRIVER);
-    return chosen && *chosen;
 }
 
 }
@@ -180,20 +340,14 @@ bool MIDASinit()
     Library& lib = library();
     if (lib.initialised)
         return succeed();
-    // SDL's audio brings up its event system, which would turn SIGINT and
-    // SIGTERM into quit events nobody reads: the program could not be
-    // ended from outside any more.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        lib.subsystemStarted = true;
+    if (audioDriverChosen()) {
+        // A driver named outright is honoured as given, so whether it starts
+        // is known here.
+        std::string why;
+        if (!startSoundSystem(lib, why))
+            return fail(MIDAS_ERR_SOUND_SYSTEM, why);
     } else {
-        const std::string why = SDL_GetError();
-        if (audioDriverChosen())
-            return fail(MIDAS_ERR_SOUND_SYSTEM, why);
-        // No driver of the machine starts: play to the silent output.
-        if (SDL_AudioInit("dummy") != 0)
-            return fail(MIDAS_ERR_SOUND_SYSTEM, why);
-        lib.dummyStartedByHand = true;
+        lib.startInBackground = true;
     }
     lib.initialised = true;
     return succeed();
@@ -205,28 +359,29 @@ bool MIDASstartBackgroundPlay(unsigned pollRate)
     Library& lib = library();
     if (!lib.initialised)
         return fail(MIDAS_ERR_NOT_INITIALISED);
-    if (lib.device)
+    if (lib.outputStarted)
         return succeed();
-
-    SDL_AudioSpec wanted {};
-    wanted.freq = OutputRate;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = OutputChannels;
-    wanted.samples = bufferFrames(pollRate);
-    wanted.callback = render;
-    wanted.userdata = &lib;
-    // SDL converts when the device wants another format.
-    lib.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
-    if (!lib.device) {
-        // No sound device here: a silent output that still pulls audio, so
-        // the music runs as it would with one.
-        const std::string why = SDL_GetError();
-        if (SDL_AudioInit("dummy") == 0)
-            lib.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
-        if (!lib.device)
-            return fail(MIDAS_ERR_SOUND_DEVICE, why);
+    if (lib.startInBackground) {
+        auto start = [&lib, pollRate] {
+            std::string why;
+            if (startSoundSystem(lib, why))
+                openOutput(lib, pollRate, why); // no output at all: the music is not heard
+            // What SDL keeps for this thread (its error text) goes with it.
+            if (lib.sdl.loaded)
+                lib.sdl.TLSCleanup();
+        };
+        try {
+            lib.starter = std::thread(start);
+        } catch (const std::system_error&) {
+            start(); // no thread to be had: start it here
+        }
+        lib.outputStarted = true;
+        return succeed();
     }
-    SDL_PauseAudioDevice(lib.device, 0);
+    std::string why;
+    if (!openOutput(lib, pollRate, why))
+        return fail(MIDAS_ERR_SOUND_DEVICE, why);
+    lib.outputStarted = true;
     return succeed();
 }
 
@@ -254,15 +409,46 @@ MIDASmodule MIDASloadModule(const char* fileName)
         return nullptr;
     }
 
-    auto module = std::make_unique<LoadedModule>();
+    // What the decoder would refuse is refused here, from the file's header
+    // (the check throws on data it cannot even look at, an empty file say).
+    bool recognised = false;
     try {
-        module->decoder = std::make_unique<openmpt::module>(bytes, module->log);
+        recognised = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, bytes.data(), bytes.size())
+            == openmpt::probe_file_header_result_success;
+    } catch (const std::exception&) {
+        recognised = false;
+    }
+    if (!recognised) {
+        fail(MIDAS_ERR_INVALID_MODULE);
+        return nullptr;
+    }
+
+    std::unique_ptr<LoadedModule> module;
+    try {
+        module = std::make_unique<LoadedModule>();
     } catch (const std::bad_alloc&) {
         fail(MIDAS_ERR_OUT_OF_MEMORY);
         return nullptr;
-    } catch (const std::exception& error) {
-        fail(MIDAS_ERR_INVALID_MODULE, error.what());
-        return nullptr;
+    }
+    auto build = [m = module.get(), data = std::move(bytes)] {
+        // Behind the program's own start on a busy machine: a lower priority
+        // for this thread alone (a best effort: at worst it keeps the usual one).
+        (void)::setpriority(PRIO_PROCESS, id_t(::gettid()), 10);
+        std::unique_ptr<openmpt::module> decoder;
+        try {
+            decoder = std::make_unique<openmpt::module>(data, m->log);
+        } catch (...) {
+            return; // a module the header check let through but that does not decode stays silent
+        }
+        const std::lock_guard<std::mutex> guard(m->lock);
+        m->decoder = std::move(decoder);
+        if (m->playRequested)
+            m->rewind();
+    };
+    try {
+        module->builder = std::thread(build);
+    } catch (const std::system_error&) {
+        build(); // no thread to be had: build it here
     }
     lib.modules.push_back(std::move(module));
     succeed();
@@ -289,8 +475,13 @@ MIDASmodulePlayHandle MIDASplayModule(MIDASmodule module, bool loopSong)
         lib.nextPlayHandle = 1;
     // Nothing plays while the song is rewound and its repeat count set.
     setPlaying(nullptr, 0);
-    chosen->decoder->set_repeat_count(loopSong ? -1 : 0);
-    chosen->decoder->set_position_order_row(0, 0);
+    {
+        const std::lock_guard<std::mutex> guard(chosen->lock);
+        chosen->playRequested = true;
+        chosen->loopSong = loopSong;
+        if (chosen->decoder)
+            chosen->rewind();
+    }
     setPlaying(chosen, handle);
     succeed();
     return handle;
@@ -322,6 +513,7 @@ bool MIDASfreeModule(MIDASmodule module)
 bool MIDASstopBackgroundPlay()
 {
     observe("MIDASstopBackgroundPlay()");
+    waitForStarter();
     if (!library().device)
         return fail(MIDAS_ERR_NO_BACKGROUND_PLAY);
     closeDevice();

@@ -10,6 +10,10 @@
 // plays to SDL's silent "dummy" output instead, so the program still runs.
 // An audio driver named in SDL_AUDIODRIVER is honoured as given: when it
 // cannot be started, MIDASinit fails rather than quietly playing elsewhere.
+// Without one nothing can fail, and the sound system starts on a thread of
+// its own (SDL is loaded then, not with the program): MIDASinit and
+// MIDASstartBackgroundPlay return at once, and should not even the silent
+// output open, nothing is heard.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +44,10 @@ bool MIDASinit();
 // Opens the output and starts pulling audio on the background thread;
 // `pollRate` is buffers per second, 0 for the library's default.
 bool MIDASstartBackgroundPlay(unsigned pollRate);
-// Reads and decodes a module file; the file is not needed afterwards.
+// Reads a module file and checks from its header that it is a module the
+// decoder reads; the file is not needed afterwards. The decoding itself
+// goes on in the background, and the module plays silence until it is done
+// (for good, should the decoding fail after the check).
 MIDASmodule MIDASloadModule(const char* fileName);
 // Starts playing `module` from its beginning, repeating forever when
 // `loopSong` is set.

@@ -8,6 +8,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <functional>
 
 using namespace TestSupport;
 
@@ -29,6 +30,41 @@ protected:
         if (event->type() == QEvent::Paint && (shown.isEmpty() || shown.back() != m_label->text()))
             shown << m_label->text();
         return false;
+    }
+
+private:
+    QLabel* m_label;
+};
+
+// What anything that runs while the extraction holds the thread sees: the
+// status line's text at every drain of the event queue (a posted event that
+// posts itself again arrives once per drain), until the extraction ends.
+// `atDrain` runs at each drain with its number, from 1.
+class DrainRecorder : public QObject {
+public:
+    explicit DrainRecorder(QLabel* label)
+        : m_label(label)
+    {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+    QStringList seen; // each text once, in order
+    int drains = 0;
+    std::function<void(int drain)> atDrain;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        if (!Form4->extracting())
+            return true;
+        ++drains;
+        if (seen.isEmpty() || seen.back() != m_label->text())
+            seen << m_label->text();
+        if (atDrain)
+            atDrain(drains);
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+        return true;
     }
 
 private:
@@ -119,12 +155,17 @@ private slots:
         QVERIFY(result.volumes.size() >= 2);
         startWith("GAME.RAR");
         QSignalSpy progress(Form4->ProgressBar1, &QProgressBar::valueChanged);
+        DrainRecorder drains(Form4->Label1);
         clickExtract();
 
+        // The comment is painted before the first entry's status replaces it;
+        // the entries' statuses are on the line while their data comes.
         QCOMPARE(m_status->shown.first(), QStringLiteral("Comment:Have fun"));
-        QVERIFY(m_status->shown.contains(QStringLiteral("Extracting:DATA/big.bin")));
-        QVERIFY(m_status->shown.contains(QStringLiteral("Extracting:spaced name.txt")));
-        QCOMPARE(m_status->shown.last(), QStringLiteral("Extracting:empty.txt"));
+        QVERIFY(m_status->shown.size() >= 2);
+        QCOMPARE(m_status->shown.at(1), QStringLiteral("Extracting:DATA"));
+        QVERIFY2(drains.seen.contains(QStringLiteral("Extracting:DATA/big.bin")), qPrintable(drains.seen.join('|')));
+        QVERIFY2(drains.seen.contains(QStringLiteral("Extracting:spaced name.txt")), qPrintable(drains.seen.join('|')));
+        QCOMPARE(Form4->Label1->text(), QStringLiteral("Extracting:empty.txt"));
         QCOMPARE(Form4->Label3->text(),
             QStringLiteral("Installing ") + QFileInfo(QString::fromStdString(result.volumes.back().path)).fileName());
 
@@ -147,10 +188,130 @@ private slots:
 
         // Shown again: the last texts, and no second extraction.
         Form4->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form4));
+        QTRY_COMPARE(m_status->shown.last(), QStringLiteral("Extracting:empty.txt"));
         QVERIFY(!Form4->Label2->isEnabled());
         QCOMPARE(Form4->Label1->text(), QStringLiteral("Extracting:empty.txt"));
         clickExtract();
         QCOMPARE(m_endActions, 1);
+    }
+
+    // Hundreds of small entries: every name is on the status line while its
+    // data comes, the bar runs to 100 and back to 0 for each, what reaches
+    // the screen is always a status of the run in its order, and the window
+    // keeps answering repaints meanwhile.
+    void manySmallEntries()
+    {
+        std::vector<RarWriter::Entry> entries;
+        QStringList names;
+        for (int i = 0; i < 400; ++i) {
+            const QString name = QString("D%1/F%2.DAT").arg(i / 100).arg(i, 3, 10, QLatin1Char('0'));
+            entries.push_back(RarWriter::Entry::file(name.toStdString(), bytesOf(1 + i % 300, char(i))));
+            names << QStringLiteral("Extracting:") + name;
+            if (i % 100 == 99) {
+                entries.push_back(RarWriter::Entry::directory("D" + std::to_string(i / 100)));
+                names << QStringLiteral("Extracting:D") + QString::number(i / 100);
+            }
+        }
+        RarWriter::Options options;
+        options.volumeSize = 60000;
+        const auto result = writeSet(entries, options);
+        QVERIFY(result.volumes.size() >= 2);
+        startWith("GAME.RAR");
+        QSignalSpy progress(Form4->ProgressBar1, &QProgressBar::valueChanged);
+
+        // Halfway through, part of the window is asked to repaint: it must
+        // be painted while the extraction still runs.
+        int cancelPaintsDuringRun = 0;
+        struct PaintCounter : QObject {
+            std::function<void()> onPaint;
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                if (e->type() == QEvent::Paint)
+                    onPaint();
+                return false;
+            }
+        } counter;
+        bool asked = false;
+        counter.onPaint = [&] {
+            if (asked && Form4->extracting())
+                ++cancelPaintsDuringRun;
+        };
+        Form4->Label4->installEventFilter(&counter);
+        DrainRecorder drains(Form4->Label1);
+        drains.atDrain = [&](int drain) {
+            if (drain == 200) {
+                asked = true;
+                Form4->Label4->update();
+            }
+        };
+        clickExtract();
+        Form4->Label4->removeEventFilter(&counter);
+
+        QCOMPARE(m_endActions, 1);
+        QVERIFY(Form4->isHidden());
+        for (const auto& entry : entries)
+            if (entry.kind == RarWriter::Entry::Kind::File)
+                QCOMPARE(readFile(m_dest + "/" + QString::fromStdString(entry.storedName)), QByteArray::fromStdString(entry.bytes));
+
+        // Every file's name was on the line at its data's drain, in order.
+        QStringList files;
+        for (const QString& name : names)
+            if (name.endsWith(".DAT"))
+                files << name;
+        QStringList seenFiles;
+        for (const QString& text : drains.seen)
+            if (text.endsWith(".DAT"))
+                seenFiles << text;
+        QCOMPARE(seenFiles, files);
+        QCOMPARE(Form4->Label1->text(), names.last());
+
+        // What was painted is a part of the run's statuses, in their order.
+        qsizetype at = 0;
+        for (const QString& painted : m_status->shown.mid(1)) {
+            at = names.indexOf(painted, at);
+            QVERIFY2(at >= 0, qPrintable(painted));
+        }
+        QVERIFY(m_status->shown.size() >= 2);
+
+        // The bar: to 100 and back to 0 for every file; directories keep 0.
+        QList<int> values;
+        for (const auto& call : progress)
+            values << call[0].toInt();
+        QCOMPARE(values.count(100), files.size());
+        for (qsizetype i = 0; i + 1 < values.size(); ++i)
+            if (values[i] == 100)
+                QCOMPARE(values[i + 1], 0);
+
+        QVERIFY(drains.drains >= files.size());
+        QVERIFY(asked);
+        QVERIFY(cancelPaintsDuringRun >= 1);
+    }
+
+    void cancelAmongManySmallEntries()
+    {
+        std::vector<RarWriter::Entry> entries;
+        for (int i = 0; i < 300; ++i)
+            entries.push_back(RarWriter::Entry::file("F" + std::to_string(i) + ".DAT", bytesOf(100, char(i))));
+        writeSet(entries);
+        startWith("GAME.RAR");
+        DrainRecorder drains(Form4->Label1);
+        drains.atDrain = [](int drain) {
+            if (drain == 50)
+                QTest::mouseClick(Form4->Label4, Qt::LeftButton, {}, QPoint(5, 5));
+        };
+        clickExtract();
+        QVERIFY(Form4->isHidden());
+        QVERIFY(Form1->isEnabled());
+        QVERIFY(!Form4->extracting());
+        QCOMPARE(m_endActions, 0);
+        QVERIFY(QFileInfo::exists(m_dest + "/F0.DAT"));
+        QVERIFY(!QFileInfo::exists(m_dest + "/F299.DAT"));
+        QCOMPARE(drains.drains, 50);
+        // Shown again, the window paints its line as usual.
+        Form4->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form4));
+        QTRY_COMPARE(m_status->shown.last(), Form4->Label1->text());
     }
 
     void openFailures_data()

@@ -5,6 +5,10 @@
 #include "TestSupport.h"
 #include "Unit1.h"
 #include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "Unit6.h"
 
 #include <QtTest>
 #include <fstream>
@@ -60,6 +64,41 @@ private slots:
     void cleanup()
     {
         DestroyInstallerWindows();
+    }
+
+    // The program's start: the main window alone, on the screen, then the
+    // other five made in their order.
+    void mainWindowFirstThenTheOthers()
+    {
+        DialogRecorder boxes;
+        const QByteArray file = lines(CompleteFile);
+        QFile::remove(m_program.filePath("install.ini"));
+        writeFile(m_program.filePath("install.ini"), file);
+        CreateMainWindow({ m_program.path() });
+        QVERIFY(Form1);
+        QVERIFY(!Form2);
+        QCOMPARE(Form1->Label14->text(), QStringLiteral("SPACE.EXE"));
+
+        struct PaintWatch : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                paints += e->type() == QEvent::Paint;
+                return false;
+            }
+        } watch;
+        Form1->installEventFilter(&watch);
+        Form1->show();
+        WaitForFirstFrame(Form1);
+        Form1->removeEventFilter(&watch);
+        QVERIFY(watch.paints >= 1);
+        QVERIFY(!Form2);
+        CreateSecondaryWindows();
+        QVERIFY(Form2 && Form3 && Form4 && Form5 && Form6);
+        // Made after the main window's creation handler changed the current
+        // directory, as when all six are made at once.
+        QCOMPARE(QDir::currentPath(), m_program.path());
+        QVERIFY(boxes.boxes().empty());
     }
 
     void valuesIntoTheirHolders()

@@ -298,6 +298,43 @@ private slots:
         QCOMPARE(rms(s, start + length + Rate * 2, Rate * 2), 0.0);
     }
 
+    // No driver named: the sound system starts in the background, and the
+    // music goes out through whatever it found (on a machine without a
+    // sound device, the silent output).
+    void layerStartsInTheBackgroundWithoutNamedDriver()
+    {
+        qunsetenv("SDL_AUDIODRIVER");
+        const QByteArray module = QResource(QStringLiteral(":/MODULE/MERIK")).uncompressedData();
+        const QString path = m_work->filePath(QStringLiteral("background.mod"));
+        writeFile(path, module);
+        MIDASstartup();
+        QVERIFY(MIDASinit());
+        QVERIFY(MIDASstartBackgroundPlay(0));
+        MIDASmodule handle = MIDASloadModule(QFile::encodeName(path).constData());
+        QVERIFY(handle);
+        const MIDASmodulePlayHandle play = MIDASplayModule(handle, true);
+        QVERIFY(play != 0);
+        QTest::qWait(200);
+        QVERIFY(MIDASstopModule(play));
+        QVERIFY(MIDASfreeModule(handle));
+        // Waits for the start: an output was opened and is closed now.
+        QVERIFY(MIDASstopBackgroundPlay());
+        QVERIFY(SDL_GetCurrentAudioDriver() != nullptr);
+        QVERIFY(MIDASclose());
+        QCOMPARE(SDL_GetCurrentAudioDriver(), nullptr);
+    }
+
+    // Closing at once after the start, while it still runs, is harmless.
+    void layerClosesWhileStartingInTheBackground()
+    {
+        qunsetenv("SDL_AUDIODRIVER");
+        MIDASstartup();
+        QVERIFY(MIDASinit());
+        QVERIFY(MIDASstartBackgroundPlay(0));
+        QVERIFY(MIDASclose());
+        QCOMPARE(SDL_GetCurrentAudioDriver(), nullptr);
+    }
+
     // No sound device to be had: the music goes to SDL's silent output.
     void layerFallsBackToSilentOutput()
     {
