@@ -51,6 +51,8 @@ struct Callbacks {
     unsigned commentBufferSize = 16384;
     unsigned openMode = RAR_OM_EXTRACT;
     int operation = RAR_EXTRACT;
+    // Entries (by stored name) processed with RAR_SKIP instead.
+    QStringList skipped;
 };
 
 // Extracts the set whose first volume is `archive` into `destination` the
@@ -99,7 +101,8 @@ Outcome runLayer(const QString& archive, const QString& destination, Callbacks c
         outcome.names.append(QString::fromUtf8(header.FileName));
         outcome.sizes.append(quint64(header.UnpSize) | quint64(header.UnpSizeHigh) << 32);
         processing = true;
-        outcome.results.append(RARProcessFile(handle, callbacks.operation, nullptr, nullptr));
+        const int operation = callbacks.skipped.contains(outcome.names.last()) ? RAR_SKIP : callbacks.operation;
+        outcome.results.append(RARProcessFile(handle, operation, nullptr, nullptr));
         processing = false;
     }
     outcome.endResult = result;
@@ -415,6 +418,49 @@ private slots:
             // unar sets times from the DOS field alone, to the even second;
             // the layer reads the precise time: contents and links are compared.
             QCOMPARE(tree(path("layer"), false), tree(path("reference"), false));
+        }
+    }
+
+    // A skipped or tested entry of a solid archive is still decoded, so the
+    // entries after it come out right.
+    void solidEntriesAfterSkippedOnes_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::newRow("first skipped, the rest extracted") << RAR_EXTRACT;
+        QTest::newRow("first skipped, the rest tested") << RAR_TEST;
+    }
+    void solidEntriesAfterSkippedOnes()
+    {
+        QFETCH(int, operation);
+        const QString archive = sampleDir() + "/sharpcompress/Rar.solid.rar";
+        if (!QFileInfo::exists(archive))
+            QSKIP("the shared sample archives are not there (" MERIK_SHARED_FIXTURES "/rar)");
+        if (QStandardPaths::findExecutable("unar").isEmpty())
+            QSKIP("unar, the reference for RAR 1.5 to 4.x, is not installed");
+        Callbacks all;
+        all.openMode = RAR_OM_LIST;
+        const Outcome listing = runLayer(archive, path("listing"), all);
+        QVERIFY(listing.names.size() > 2);
+        const QString first = listing.names.first();
+
+        Callbacks callbacks;
+        callbacks.operation = operation;
+        callbacks.skipped = { first };
+        const Outcome outcome = runLayer(archive, path("layer"), callbacks);
+        QCOMPARE(outcome.endResult, ERAR_END_ARCHIVE);
+        QCOMPARE(outcome.results, QList<int>(outcome.names.size(), 0));
+
+        QProcess unar;
+        unar.start("unar", { "-q", "-f", "-D", "-o", path("reference"), archive });
+        QVERIFY(unar.waitForFinished(300000));
+        QCOMPARE(unar.exitCode(), 0);
+        QVERIFY(QFileInfo(path("reference") + "/" + first).isFile());
+        if (operation == RAR_EXTRACT) {
+            QVERIFY(!QFileInfo::exists(path("layer") + "/" + first));
+            QFile::remove(path("reference") + "/" + first);
+            QCOMPARE(tree(path("layer"), false), tree(path("reference"), false));
+        } else {
+            QCOMPARE(tree(path("layer")), QStringList());
         }
     }
 
