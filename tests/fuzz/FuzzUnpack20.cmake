@@ -13,7 +13,7 @@ add_custom_command(OUTPUT ${fuzz20_binary}
   COMMAND ${MERIK_CLANGXX} -std=c++20 -g -O1 -fno-omit-frame-pointer
           -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
           -I${fuzz_rar_dir} ${fuzz20_sources} -o ${fuzz20_binary}
-  DEPENDS ${fuzz20_sources} ${fuzz20_headers}
+  DEPENDS ${fuzz20_sources} ${fuzz20_headers} ${CMAKE_CURRENT_SOURCE_DIR}/FuzzDecoding.h
   COMMENT "Building the RAR 2.0 decoder fuzz target with clang++"
   VERBATIM)
 add_custom_command(OUTPUT ${fuzz20_seeder}

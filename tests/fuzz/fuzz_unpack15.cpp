@@ -8,60 +8,13 @@
 // the compressed entries of a RAR 1.5 archive into inputs of that form.
 #include "Unpack15.h"
 
+#include "FuzzDecoding.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #ifndef MERIK_SEED_WRITER
-
-namespace {
-
-class BytesSource : public Rar::PackedSource {
-public:
-    BytesSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    ssize_t read(const unsigned char** data) override
-    {
-        // Pieces of 4000 bytes: codes straddle the pieces' boundaries.
-        const size_t n = m_size - m_pos < 4000 ? m_size - m_pos : 4000;
-        *data = m_data + m_pos;
-        m_pos += n;
-        return ssize_t(n);
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
-void decodeEntry(Rar::Unpacker& decoder, const uint8_t* data, size_t size, uint64_t unpackedSize, bool solid)
-{
-    BytesSource source(data, size);
-    decoder.begin(source, unpackedSize, solid);
-    uint64_t total = 0;
-    for (;;) {
-        const unsigned char* p = nullptr;
-        size_t n = 0;
-        const Rar::UnpackStatus status = decoder.next(p, n);
-        if (status == Rar::UnpackStatus::End) {
-            if (total != unpackedSize)
-                std::abort();
-            return;
-        }
-        if (status != Rar::UnpackStatus::Data)
-            return;
-        if (n == 0 || n > Rar::Unpacker::kMaxChunk || total + n > unpackedSize)
-            std::abort();
-        // Touch every byte handed out: the sanitizer checks the chunk is real.
-        volatile unsigned char sink = 0;
-        for (size_t i = 0; i < n; i += 97)
-            sink = sink ^ p[i];
-        sink = sink ^ p[n - 1];
-        total += n;
-    }
-}
-
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -74,12 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size -= 4;
     Rar::Unpack15 decoder;
     if (!twoEntries) {
-        decodeEntry(decoder, data, size, unpackedSize, false);
+        FuzzDecoding::decodeEntry(decoder, data, size, unpackedSize, false, 4000);
         return 0;
     }
     const size_t half = size / 2;
-    decodeEntry(decoder, data, half, unpackedSize, false);
-    decodeEntry(decoder, data + half, size - half, unpackedSize / 2 + 1, true);
+    FuzzDecoding::decodeEntry(decoder, data, half, unpackedSize, false, 4000);
+    FuzzDecoding::decodeEntry(decoder, data + half, size - half, unpackedSize / 2 + 1, true, 4000);
     return 0;
 }
 

@@ -10,6 +10,8 @@
 // solid neighbours as two-entry inputs.
 #include "Unpack20.h"
 
+#include "FuzzDecoding.h"
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -28,51 +30,6 @@ uint32_t word(const uint8_t* p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-class BytesSource : public Rar::PackedSource {
-public:
-    BytesSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    ssize_t read(const unsigned char** data) override
-    {
-        // Pieces of 3001 bytes: codes straddle the pieces' boundaries.
-        const size_t n = m_size - m_pos < 3001 ? m_size - m_pos : 3001;
-        *data = m_data + m_pos;
-        m_pos += n;
-        return ssize_t(n);
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
-void decodeEntry(Rar::Unpacker& decoder, const uint8_t* data, size_t size, uint64_t unpackedSize, bool solid)
-{
-    BytesSource source(data, size);
-    decoder.begin(source, unpackedSize, solid);
-    uint64_t total = 0;
-    for (;;) {
-        const unsigned char* p = nullptr;
-        size_t n = 0;
-        const Rar::UnpackStatus status = decoder.next(p, n);
-        if (status == Rar::UnpackStatus::End) {
-            if (total != unpackedSize)
-                std::abort();
-            return;
-        }
-        if (status != Rar::UnpackStatus::Data)
-            return;
-        if (n == 0 || n > Rar::Unpacker::kMaxChunk || total + n > unpackedSize)
-            std::abort();
-        // Read the whole chunk: the sanitizer checks it lies in real memory.
-        volatile unsigned char sink = 0;
-        for (size_t i = 0; i < n; i += 61)
-            sink = sink ^ p[i];
-        sink = sink ^ p[n - 1];
-        total += n;
-    }
-}
-
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -83,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint64_t first = (w >> 1) % (kMaxSize + 1);
     Rar::Unpack20 decoder;
     if (!(w & 1)) {
-        decodeEntry(decoder, data + 4, size - 4, first, false);
+        FuzzDecoding::decodeEntry(decoder, data + 4, size - 4, first, false, 3001);
         return 0;
     }
     if (size < 12)
@@ -92,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t split = word(data + 8) % (size - 12 + 1);
     data += 12;
     size -= 12;
-    decodeEntry(decoder, data, split, first, false);
-    decodeEntry(decoder, data + split, size - split, second, true);
+    FuzzDecoding::decodeEntry(decoder, data, split, first, false, 3001);
+    FuzzDecoding::decodeEntry(decoder, data + split, size - split, second, true, 3001);
     return 0;
 }
 

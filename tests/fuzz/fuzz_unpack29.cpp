@@ -9,60 +9,13 @@
 // the RAR 2.9 entries of single-volume archives into inputs of that form.
 #include "Unpack29.h"
 
+#include "FuzzDecoding.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #ifndef MERIK_SEED_WRITER
-
-namespace {
-
-class BytesSource : public Rar::PackedSource {
-public:
-    BytesSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    ssize_t read(const unsigned char** data) override
-    {
-        // Pieces of 3000 bytes: codes and filter definitions straddle them.
-        const size_t n = m_size - m_pos < 3000 ? m_size - m_pos : 3000;
-        *data = m_data + m_pos;
-        m_pos += n;
-        return ssize_t(n);
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
-
-void decodeEntry(Rar::Unpacker& decoder, const uint8_t* data, size_t size, uint64_t unpackedSize, bool solid)
-{
-    BytesSource source(data, size);
-    decoder.begin(source, unpackedSize, solid);
-    uint64_t total = 0;
-    for (;;) {
-        const unsigned char* p = nullptr;
-        size_t n = 0;
-        const Rar::UnpackStatus status = decoder.next(p, n);
-        if (status == Rar::UnpackStatus::End) {
-            if (total != unpackedSize)
-                std::abort();
-            return;
-        }
-        if (status != Rar::UnpackStatus::Data)
-            return;
-        if (n == 0 || n > Rar::Unpacker::kMaxChunk || total + n > unpackedSize)
-            std::abort();
-        // Touch the bytes handed out: the sanitizer checks the chunk is real.
-        volatile unsigned char sink = 0;
-        for (size_t i = 0; i < n; i += 97)
-            sink = sink ^ p[i];
-        sink = sink ^ p[n - 1];
-        total += n;
-    }
-}
-
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -77,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // 4 MB window is had once, and every first entry starts afresh.
     static Rar::Unpack29 decoder;
     if (!twoEntries) {
-        decodeEntry(decoder, data, size, unpackedSize, false);
+        FuzzDecoding::decodeEntry(decoder, data, size, unpackedSize, false, 3000);
         return 0;
     }
     const size_t half = size / 2;
-    decodeEntry(decoder, data, half, unpackedSize, false);
-    decodeEntry(decoder, data + half, size - half, unpackedSize / 2 + 1, true);
+    FuzzDecoding::decodeEntry(decoder, data, half, unpackedSize, false, 3000);
+    FuzzDecoding::decodeEntry(decoder, data + half, size - half, unpackedSize / 2 + 1, true, 3000);
     return 0;
 }
 
