@@ -11,57 +11,17 @@
 #include "RarStream.h"
 #include "Unpack29.h"
 
+#include "DecoderTesting.h"
+
 #include <QtTest>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 
+using namespace DecoderTesting;
+
 namespace {
-
-// Packed data from memory, in pieces of a given size.
-class MemorySource : public Rar::PackedSource {
-public:
-    MemorySource(const QByteArray& data, size_t piece) : m_data(data), m_piece(piece) {}
-    ssize_t read(const unsigned char** data) override
-    {
-        const size_t n = std::min(size_t(m_data.size()) - m_pos, m_piece);
-        *data = reinterpret_cast<const unsigned char*>(m_data.constData()) + m_pos;
-        m_pos += n;
-        return ssize_t(n);
-    }
-
-private:
-    QByteArray m_data;
-    size_t m_piece;
-    size_t m_pos = 0;
-};
-
-struct Decoded {
-    Rar::UnpackStatus status = Rar::UnpackStatus::End;
-    QByteArray bytes;
-    bool chunksSound = true; // never empty, never too large, never past the size
-};
-
-// Pulls an entry to its end; every Data chunk holds a byte at least, so
-// more calls than bytes mean the decoder broke its contract.
-Decoded pull(Rar::Unpacker& decoder, Rar::PackedSource& source, uint64_t size, bool solid)
-{
-    Decoded out;
-    decoder.begin(source, size, solid);
-    for (uint64_t calls = 0; calls <= size + 1; ++calls) {
-        const unsigned char* p = nullptr;
-        size_t n = 0;
-        out.status = decoder.next(p, n);
-        if (out.status != Rar::UnpackStatus::Data)
-            return out;
-        if (n == 0 || n > Rar::Unpacker::kMaxChunk || uint64_t(out.bytes.size()) + n > size)
-            out.chunksSound = false;
-        out.bytes.append(reinterpret_cast<const char*>(p), qsizetype(std::min<uint64_t>(n, size + 1)));
-    }
-    out.chunksSound = false;
-    return out;
-}
 
 uint32_t crcOf(const QByteArray& bytes)
 {

@@ -6,62 +6,20 @@
 #include "RarStream.h"
 #include "Unpack15.h"
 
+#include "DecoderTesting.h"
+
 #include <QtTest>
 
 #include <algorithm>
 #include <cstring>
+
+using namespace DecoderTesting;
 
 namespace {
 
 QString samplePath()
 {
     return QStringLiteral(MERIK_SHARED_FIXTURES "/rar/sharpcompress/Rar15.rar");
-}
-
-// Packed data from memory, handed out in pieces of a given size so that the
-// bit reader meets piece boundaries anywhere in a code.
-class MemorySource : public Rar::PackedSource {
-public:
-    MemorySource(const QByteArray& data, size_t piece) : m_data(data), m_piece(piece) {}
-    ssize_t read(const unsigned char** data) override
-    {
-        const size_t left = size_t(m_data.size()) - m_pos;
-        const size_t n = std::min(left, m_piece);
-        *data = reinterpret_cast<const unsigned char*>(m_data.constData()) + m_pos;
-        m_pos += n;
-        return ssize_t(n);
-    }
-
-private:
-    QByteArray m_data;
-    size_t m_piece;
-    size_t m_pos = 0;
-};
-
-struct Decoded {
-    Rar::UnpackStatus status = Rar::UnpackStatus::End;
-    QByteArray bytes;
-    bool chunksSound = true; // every chunk non-empty and at most kMaxChunk
-};
-
-// Pulls an entry to its end. Every Data chunk is at least one byte, so the
-// loop ends after at most `size` chunks, or the decoder broke its contract.
-Decoded pull(Rar::Unpacker& decoder, Rar::PackedSource& source, uint64_t size, bool solid)
-{
-    Decoded out;
-    decoder.begin(source, size, solid);
-    for (uint64_t calls = 0; calls <= size + 1; ++calls) {
-        const unsigned char* p = nullptr;
-        size_t n = 0;
-        out.status = decoder.next(p, n);
-        if (out.status != Rar::UnpackStatus::Data)
-            return out;
-        if (n == 0 || n > Rar::Unpacker::kMaxChunk || uint64_t(out.bytes.size()) + n > size)
-            out.chunksSound = false;
-        out.bytes.append(reinterpret_cast<const char*>(p), qsizetype(std::min<size_t>(n, size + 1)));
-    }
-    out.chunksSound = false;
-    return out;
 }
 
 uint32_t crcOf(const QByteArray& bytes)

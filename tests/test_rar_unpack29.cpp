@@ -9,10 +9,14 @@
 #include "RarStream.h"
 #include "Unpack29.h"
 
+#include "DecoderTesting.h"
+
 #include <QtTest>
 
 #include <algorithm>
 #include <cstring>
+
+using DecoderTesting::MemorySource;
 
 namespace {
 
@@ -46,26 +50,6 @@ QString nameOf(const Rar::Block& h)
     return QString::fromStdString(Rar::utf8Name(h)).replace('\\', '/');
 }
 
-// Packed data from memory, handed out in pieces of a given size so that the
-// bit reader meets piece boundaries anywhere in a code.
-class MemorySource : public Rar::PackedSource {
-public:
-    MemorySource(const QByteArray& data, size_t piece) : m_data(data), m_piece(piece) {}
-    ssize_t read(const unsigned char** data) override
-    {
-        const size_t left = size_t(m_data.size()) - m_pos;
-        const size_t n = std::min(left, m_piece);
-        *data = reinterpret_cast<const unsigned char*>(m_data.constData()) + m_pos;
-        m_pos += n;
-        return ssize_t(n);
-    }
-
-private:
-    QByteArray m_data;
-    size_t m_piece;
-    size_t m_pos = 0;
-};
-
 struct Decoded {
     Rar::UnpackStatus status = Rar::UnpackStatus::End;
     QByteArray bytes;       // kept only when asked for
@@ -78,7 +62,7 @@ struct Decoded {
 // Pulls an entry to its end, comparing it with `reference` as it comes.
 // Every Data chunk is at least one byte, so the loop ends after at most
 // `size` chunks, or the decoder broke its contract.
-Decoded pull(Rar::Unpacker& decoder, Rar::PackedSource& source, uint64_t size, bool solid,
+Decoded pullAgainst(Rar::Unpacker& decoder, Rar::PackedSource& source, uint64_t size, bool solid,
              QIODevice* reference = nullptr, bool keep = true)
 {
     Decoded out;
@@ -287,7 +271,7 @@ private slots:
             QFile file(ref + "/" + name);
             QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(name));
             RarEntrySource source(stream);
-            const Decoded d = pull(decoder, source, h.unpackedSize, h.solidEntry, &file, false);
+            const Decoded d = pullAgainst(decoder, source, h.unpackedSize, h.solidEntry, &file, false);
             QVERIFY2(d.status == Rar::UnpackStatus::End, qPrintable(name));
             QVERIFY(d.chunksSound);
             QCOMPARE(d.total, h.unpackedSize);
@@ -317,7 +301,7 @@ private slots:
         Rar::Unpack29 decoder;
         for (const Entry& e : entries) {
             MemorySource source(e.packed, 777);
-            const Decoded d = pull(decoder, source, e.size, e.solid);
+            const Decoded d = pullAgainst(decoder, source, e.size, e.solid);
             QCOMPARE(d.status, Rar::UnpackStatus::End);
             QCOMPARE(d.crc, e.crc);
         }
@@ -327,7 +311,7 @@ private slots:
         {
             Rar::Unpack29 fresh;
             MemorySource source(entries[1].packed, 65536);
-            const Decoded d = pull(fresh, source, entries[1].size, true);
+            const Decoded d = pullAgainst(fresh, source, entries[1].size, true);
             QVERIFY(d.chunksSound);
             QVERIFY(d.status == Rar::UnpackStatus::BadData || d.crc != entries[1].crc);
         }
@@ -340,10 +324,10 @@ private slots:
             size_t n;
             QCOMPARE(partial.next(p, n), Rar::UnpackStatus::Data);
             MemorySource second(entries[1].packed, 65536);
-            QCOMPARE(pull(partial, second, entries[1].size, true).status, Rar::UnpackStatus::BadData);
+            QCOMPARE(pullAgainst(partial, second, entries[1].size, true).status, Rar::UnpackStatus::BadData);
             // A fresh start (not solid) works again.
             MemorySource again(entries[0].packed, 65536);
-            const Decoded d = pull(partial, again, entries[0].size, false);
+            const Decoded d = pullAgainst(partial, again, entries[0].size, false);
             QCOMPARE(d.status, Rar::UnpackStatus::End);
             QCOMPARE(d.crc, entries[0].crc);
         }
@@ -365,7 +349,7 @@ private slots:
         for (int i : order) {
             const Entry& e = m_small[i];
             MemorySource source(e.packed, 1 + 997 * size_t(i));
-            const Decoded d = pull(decoder, source, e.size, false);
+            const Decoded d = pullAgainst(decoder, source, e.size, false);
             QVERIFY2(d.status == Rar::UnpackStatus::End, qPrintable(e.name));
             QVERIFY(d.chunksSound);
             QVERIFY2(d.crc == e.crc, qPrintable(e.name));
@@ -393,7 +377,7 @@ private slots:
                     QByteArray packed = e.packed;
                     packed[pos] = char(packed[pos] ^ mask);
                     MemorySource source(packed, 65536);
-                    const Decoded d = pull(decoder, source, e.size, false, nullptr, false);
+                    const Decoded d = pullAgainst(decoder, source, e.size, false, nullptr, false);
                     QVERIFY(d.chunksSound);
                     QVERIFY(d.total <= e.size);
                     if (d.status == Rar::UnpackStatus::BadData) {
@@ -425,14 +409,14 @@ private slots:
                 if (cut < 0)
                     continue;
                 MemorySource source(e.packed.left(cut), 65536);
-                const Decoded d = pull(decoder, source, e.size, false, nullptr, false);
+                const Decoded d = pullAgainst(decoder, source, e.size, false, nullptr, false);
                 QVERIFY(d.chunksSound);
                 QVERIFY2(d.status == Rar::UnpackStatus::BadData
                              || (d.status == Rar::UnpackStatus::End && d.crc != e.crc),
                          qPrintable(QStringLiteral("%1 cut to %2").arg(e.name).arg(cut)));
             }
             MemorySource source(e.packed, 65536);
-            const Decoded d = pull(decoder, source, e.size + 64 * 1024 * 1024, false, nullptr, false);
+            const Decoded d = pullAgainst(decoder, source, e.size + 64 * 1024 * 1024, false, nullptr, false);
             QVERIFY2(d.status == Rar::UnpackStatus::BadData, qPrintable(e.name));
             QVERIFY(d.chunksSound);
         }
@@ -460,13 +444,13 @@ private slots:
         Rar::Unpack29 decoder;
         {
             MemorySource source(stream(0), 5);
-            const Decoded d = pull(decoder, source, uint64_t(text.size()), false);
+            const Decoded d = pullAgainst(decoder, source, uint64_t(text.size()), false);
             QCOMPARE(d.status, Rar::UnpackStatus::End);
             QCOMPARE(d.bytes, text);
         }
         {
             MemorySource source(stream(1), 5);
-            const Decoded d = pull(decoder, source, uint64_t(text.size()), false);
+            const Decoded d = pullAgainst(decoder, source, uint64_t(text.size()), false);
             QCOMPARE(d.status, Rar::UnpackStatus::Unsupported);
             QVERIFY(d.bytes.size() < text.size()); // nothing filtered comes out unfiltered
             // It stays refused, and the next entry of the stream too.
@@ -474,17 +458,17 @@ private slots:
             size_t n;
             QCOMPARE(decoder.next(p, n), Rar::UnpackStatus::Unsupported);
             MemorySource next(stream(0), 5);
-            QCOMPARE(pull(decoder, next, uint64_t(text.size()), true).status, Rar::UnpackStatus::BadData);
+            QCOMPARE(pullAgainst(decoder, next, uint64_t(text.size()), true).status, Rar::UnpackStatus::BadData);
         }
         {
             MemorySource source(stream(2), 5);
-            const Decoded d = pull(decoder, source, uint64_t(text.size()), false);
+            const Decoded d = pullAgainst(decoder, source, uint64_t(text.size()), false);
             QCOMPARE(d.status, Rar::UnpackStatus::BadData);
         }
         // And after all that, a real entry decodes as ever.
         if (!m_small.isEmpty()) {
             MemorySource source(m_small.first().packed, 65536);
-            const Decoded d = pull(decoder, source, m_small.first().size, false);
+            const Decoded d = pullAgainst(decoder, source, m_small.first().size, false);
             QCOMPARE(d.status, Rar::UnpackStatus::End);
             QCOMPARE(d.crc, m_small.first().crc);
         }
