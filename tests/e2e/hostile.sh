@@ -25,7 +25,7 @@ installer_pid=""
 work=""
 cleanup() {
   [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_display
   wait 2>/dev/null || true
   rm -rf "$aux"
 }

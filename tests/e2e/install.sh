@@ -15,7 +15,7 @@ xvfb_pid=""
 installer_pid=""
 cleanup() {
   [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_display
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -21,7 +21,7 @@ xvfb_pid=
 launcher_pid=
 cleanup() {
     [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    stop_display
     wait 2>/dev/null
     rm -rf "$work"
 }

@@ -23,7 +23,7 @@ xvfb_pid=
 installer_pid=
 cleanup() {
     [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    stop_display
     wait 2>/dev/null
     rm -rf "$work"
 }

@@ -87,3 +87,14 @@ printf '%s' "\${r%.}" >> '$2'
 SCRIPT
     chmod +x "$1"
 }
+
+# stop_display: ends the display's server and waits until it is gone, so
+# that the next test's server cannot meet it still ending on the same number.
+stop_display() {
+    [ -n "${xvfb_pid:-}" ] || return 0
+    kill "$xvfb_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
+    wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=
+    return 0
+}
