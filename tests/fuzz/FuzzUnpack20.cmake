@@ -9,19 +9,13 @@ set(fuzz20_sources
 set(fuzz20_headers ${fuzz_rar_dir}/BitInput.h ${fuzz_rar_dir}/Unpack.h ${fuzz_rar_dir}/Unpack20.h)
 set(fuzz20_binary ${CMAKE_CURRENT_BINARY_DIR}/fuzz_unpack20)
 set(fuzz20_seeder ${CMAKE_CURRENT_BINARY_DIR}/fuzz_unpack20_seeds)
-add_custom_command(OUTPUT ${fuzz20_binary}
-  COMMAND ${MERIK_CLANGXX} -std=c++20 -g -O1 -fno-omit-frame-pointer
-          -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-          -I${fuzz_rar_dir} ${fuzz20_sources} -o ${fuzz20_binary}
-  DEPENDS ${fuzz20_sources} ${fuzz20_headers} ${CMAKE_CURRENT_SOURCE_DIR}/FuzzDecoding.h
-  COMMENT "Building the RAR 2.0 decoder fuzz target with clang++"
-  VERBATIM)
-add_custom_command(OUTPUT ${fuzz20_seeder}
-  COMMAND ${MERIK_CLANGXX} -std=c++20 -O1 -DMERIK_SEED_WRITER -I${fuzz_rar_dir}
-          ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_unpack20.cpp ${fuzz_rar_dir}/RarFormat.cpp -ldeflate -o ${fuzz20_seeder}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_unpack20.cpp ${fuzz_rar_dir}/RarFormat.cpp ${fuzz_rar_dir}/RarFormat.h
-  COMMENT "Building the RAR 2.0 seed writer with clang++"
-  VERBATIM)
+merik_fuzz_binary(OUTPUT ${fuzz20_binary}
+  SOURCES ${fuzz20_sources}
+  DEPENDS ${fuzz20_headers} ${CMAKE_CURRENT_SOURCE_DIR}/FuzzDecoding.h
+  COMMENT "Building the RAR 2.0 decoder fuzz target with clang++")
+merik_seed_writer(OUTPUT ${fuzz20_seeder}
+  SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_unpack20.cpp
+  COMMENT "Building the RAR 2.0 seed writer with clang++")
 add_custom_target(fuzz_unpack20 ALL DEPENDS ${fuzz20_binary} ${fuzz20_seeder})
 set(fuzz20_sample ${MERIK_SHARED_FIXTURES}/rar/sharpcompress/Rar2.rar)
 add_test(NAME fuzz_unpack20
