@@ -8,12 +8,18 @@
 
 namespace {
 constexpr int FrameChecks = 500; // 10 seconds at 20 ms: a busy window manager may take a while
+
+// Qt's X11 window type list, read from this property of the window whenever
+// its flags are applied (the value is Qt's bit for _NET_WM_WINDOW_TYPE_TOOLBAR).
+constexpr const char* X11WindowTypeProperty = "_q_xcb_wm_window_type";
+constexpr int X11ToolbarType = 0x8;
 }
 
 TForm::TForm(Frame frame, QSize clientSize, QWidget* parent)
     : QWidget(parent,
         frame == Frame::None ? Qt::Window | Qt::FramelessWindowHint
                              : Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_frame(frame)
 {
     setFixedSize(clientSize);
     setAutoFillBackground(true);
@@ -57,8 +63,26 @@ QPoint TForm::centredPosition() const
     return { std::max(0, (area.width() - outer.width()) / 2), std::max(0, (area.height() - outer.height()) / 2) };
 }
 
+void TForm::offerOnlyCloseBox()
+{
+    // Some window managers (openbox) keep minimise on a utility window
+    // whatever the Motif hints say, but drop it for a toolbar window. The
+    // type list becomes toolbar, utility, normal; the flags are applied
+    // again, because Qt reads the property only then.
+    winId();
+    QWindow* window = windowHandle();
+    if (!window || window->property(X11WindowTypeProperty).isValid())
+        return;
+    window->setProperty(X11WindowTypeProperty, X11ToolbarType);
+    const Qt::WindowFlags flags = window->flags();
+    window->setFlags(flags ^ Qt::WindowDoesNotAcceptFocus);
+    window->setFlags(flags);
+}
+
 void TForm::showEvent(QShowEvent* event)
 {
+    if (m_frame == Frame::Tool && !event->spontaneous())
+        offerOnlyCloseBox();
     if (m_owner && !event->spontaneous()) {
         // Written to the window before it is mapped.
         m_owner->winId();

@@ -15,6 +15,7 @@
 class TForm : public QWidget {
     Q_OBJECT
 public:
+    // Tool: a small title bar with a close box only.
     enum class Frame { None, Tool };
 
     TForm(Frame frame, QSize clientSize, QWidget* parent = nullptr);
@@ -49,6 +50,10 @@ protected:
     virtual void frameKnown();
 
 private:
+    // Written to the window before it is mapped.
+    void offerOnlyCloseBox();
+
+    Frame m_frame;
     bool m_centre = true;
     bool m_shownOnce = false;
     bool m_centredThisShowing = false;

@@ -5,8 +5,9 @@
 # extraction, the quit confirmation after a click on the main window), the
 # viewer's first placement counts its frame (outer top 17, outer height the
 # screen's minus 35, a text area 30 pixels lower than that),
-# the launcher is centred by its outer frame, and frameless windows keep their
-# client placement.
+# the launcher is centred by its outer frame, frameless windows keep their
+# client placement, and the viewer's and the launcher's title bars offer only
+# a close box.
 set -euo pipefail
 . "$(dirname "$0")/lib/common.sh"
 
@@ -78,6 +79,29 @@ menu_row() {
     xdotool mousemove $((mx + 100)) $((my + 200)); sleep 0.2
     xdotool mousemove $((mx + 200)) $((my + $1)); sleep 0.3
     xdotool click 1
+}
+# only_close_box ID WHAT: the window asks for a close box and nothing else
+# (Motif functions and decorations without minimise and maximise, a toolbar
+# window first); under a window manager, the actions it allows are read back.
+only_close_box() {
+    local id=$1 what=$2 hints types actions
+    hints=$(xprop -id "$id" _MOTIF_WM_HINTS | sed -n 's/.* = //p')
+    IFS=', ' read -r _ functions decorations _ <<<"$hints"
+    [ $((functions & 0x18)) = 0 ] && [ $((decorations & 0x60)) = 0 ] \
+        || fail "the $what asks for more than a close box: Motif hints $hints"
+    types=$(xprop -id "$id" _NET_WM_WINDOW_TYPE | sed -n 's/.* = //p')
+    [ "${types%%,*}" = _NET_WM_WINDOW_TYPE_TOOLBAR ] || fail "the $what's window types are $types"
+    [ -z "${MERIK_WM:-}" ] && return 0
+    for _ in $(seq 300); do
+        actions=$(xprop -id "$id" _NET_WM_ALLOWED_ACTIONS | sed -n 's/.* = //p')
+        [ -n "$actions" ] && break
+        sleep 0.1
+    done
+    case "$actions" in *_NET_WM_ACTION_CLOSE*) ;; *) fail "the $what cannot be closed: $actions" ;; esac
+    case "$actions" in
+    *MINIMIZE* | *MAXIMIZE*) fail "the window manager offers more than a close box on the $what: $actions" ;;
+    esac
+    note "$what: only a close box${actions:+ (allowed: $actions)}"
 }
 # Pixels of the screen as it is now.
 screen_pixel() { import -window root "$work/screen.png"; pixel "$work/screen.png" "$1" "$2"; }
@@ -158,6 +182,7 @@ background="199,185,169"
 [ "$(pixel "$work/viewer.png" $((client_left + 300)) $((client_top + client_h - 1)))" = "$background" ] \
     || fail "no strip at the client's bottom"
 note "viewer: outer $outer, strip below the text $strip pixels"
+only_close_box "$viewer" viewer
 xdotool windowclose "$viewer" 2>/dev/null || xdotool key --window "$viewer" alt+F4
 
 # QUIT, ok: the installer ends.
@@ -182,5 +207,6 @@ done
     || fail "launcher's outer geometry $lx $ly $lw $lh is not centred"
 shot 4-launcher
 note "launcher: outer $lx $ly $lw $lh"
+only_close_box "$launcher" launcher
 kill "$launcher_pid"; wait "$launcher_pid" 2>/dev/null || true; launcher_pid=
 echo "windows e2e${MERIK_WM:+ ($MERIK_WM)}: passed"
