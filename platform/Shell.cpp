@@ -1,15 +1,22 @@
 #include "Shell.h"
 
 #include "AnsiText.h"
+#include "CurrentDirectory.h"
 #include "FileNames.h"
 #include "ReleaseFiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace Shell {
 
@@ -25,9 +32,14 @@ bool isWindowsProgram(const QString& file)
 // were written for such a file system), or on PATH for a bare name.
 QString locate(const QString& file)
 {
-    const QString resolved = FileNames::decode(ReleaseFiles::resolve(FileNames::encode(file)));
-    if (QFileInfo::exists(resolved))
-        return QFileInfo(resolved).absoluteFilePath();
+    // In bytes: the current directory's name need not be UTF-8.
+    std::string resolved = ReleaseFiles::resolve(FileNames::encode(file));
+    struct stat status;
+    if (::stat(resolved.c_str(), &status) == 0) {
+        if (resolved[0] != '/')
+            resolved = CurrentDirectory::withSeparator(CurrentDirectory::get()) + resolved;
+        return FileNames::decode(resolved);
+    }
     if (!file.contains(QLatin1Char('/'))) {
         const QString onPath = QStandardPaths::findExecutable(file);
         if (!onPath.isEmpty())
@@ -70,13 +82,49 @@ Command resolve(const QString& requested, const QString& parameters)
             return {};
         return { wine, QStringList { path } + QProcess::splitCommand(parameters) };
     }
-    const QFileInfo info(path);
-    if (info.isFile() && info.isExecutable())
+    const std::string bytes = FileNames::encode(path);
+    struct stat status;
+    const bool exists = ::stat(bytes.c_str(), &status) == 0;
+    if (exists && S_ISREG(status.st_mode) && ::access(bytes.c_str(), X_OK) == 0)
         return { path, QProcess::splitCommand(parameters) };
     // A file that is not there fails quietly, as the shell's would.
-    if (!info.exists() && !isAddress(file))
+    if (!exists && !isAddress(file))
         return {};
     return { opener, { path } };
+}
+
+namespace {
+
+// Starts the program in the current directory, detached (a grandchild, so
+// no zombie is left to reap). Program and arguments go to the system as the
+// bytes they stand for: a folder name that is not UTF-8 stays as it is.
+void startDetached(const Command& command)
+{
+    std::vector<std::string> bytes { FileNames::encode(command.program) };
+    for (const QString& argument : command.arguments)
+        bytes.push_back(FileNames::encode(argument));
+    std::vector<char*> argv;
+    for (std::string& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    // Between fork and exec only async-signal-safe calls: everything is
+    // prepared above.
+    const pid_t child = fork();
+    if (child < 0)
+        return;
+    if (child == 0) {
+        setsid();
+        if (fork() == 0) {
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+}
+
 }
 
 void ShellExecute(const QString& file, const QString& parameters)
@@ -84,7 +132,7 @@ void ShellExecute(const QString& file, const QString& parameters)
     const Command command = resolve(file, parameters);
     if (command.program.isEmpty())
         return;
-    QProcess::startDetached(command.program, command.arguments, QDir::currentPath());
+    startDetached(command);
 }
 
 }

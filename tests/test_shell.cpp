@@ -1,6 +1,7 @@
 // The shell's "open" requests, checked against the processes they really
 // start: recording stand-ins for xdg-open and wine (and the programs
 // themselves) on a PATH of the test's own write down what they were given.
+#include "FileNames.h"
 #include "Shell.h"
 #include "TestSupport.h"
 
@@ -9,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +35,7 @@ private slots:
     void requests_data();
     void requests();
     void resolvesAgainstTheCurrentDirectoryAtTheTimeOfTheRequest();
+    void namesThatAreNotUtf8ReachTheProgramAsBytes();
 
 private:
     void usePath(bool withWine);
@@ -209,6 +214,47 @@ void TestShell::resolvesAgainstTheCurrentDirectoryAtTheTimeOfTheRequest()
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].directory, other);
     QCOMPARE(Shell::resolve(QStringLiteral("tool.sh"), QString()).program, other + QStringLiteral("/tool.sh"));
+}
+
+void TestShell::namesThatAreNotUtf8ReachTheProgramAsBytes()
+{
+    // A folder named on a Western code page ("caf\xe9"), holding a program
+    // and a Windows program, is the current directory.
+    const std::string folder = FileNames::encode(m_work) + "/caf\xe9";
+    QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
+    const QString work = FileNames::decode(folder);
+    QVERIFY(QDir::setCurrent(m_work));
+    QCOMPARE(::chdir(folder.c_str()), 0);
+    const std::string script = "#!/bin/sh\nexec \"" + FileNames::encode(m_work) + "/../bin/mytool\" \"$@\"\n";
+    for (const char* name : { "/run.sh", "/SETUP.EXE" }) {
+        const std::string path = folder + name;
+        FILE* file = std::fopen(path.c_str(), "w");
+        QVERIFY(file);
+        std::fputs(script.c_str(), file);
+        std::fclose(file);
+        QCOMPARE(::chmod(path.c_str(), 0755), 0);
+    }
+    usePath(true);
+    const QString argument = FileNames::decode("--name=\xe9t\xe9");
+
+    QList<Call> calls = callsAfter(QStringLiteral("run.sh"), argument);
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].name, QStringLiteral("mytool"));
+    QCOMPARE(calls[0].directory, work);
+    QCOMPARE(calls[0].arguments, QStringList { argument });
+    QVERIFY(QFile::remove(m_log));
+
+    calls = callsAfter(QStringLiteral("setup.exe"), argument);
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].name, QStringLiteral("wine"));
+    QCOMPARE(calls[0].directory, work);
+    QCOMPARE(calls[0].arguments, (QStringList { work + QStringLiteral("/SETUP.EXE"), argument }));
+    QVERIFY(QFile::remove(m_log));
+
+    calls = callsAfter(QStringLiteral("explorer.exe"), work);
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].name, QStringLiteral("xdg-open"));
+    QCOMPARE(calls[0].arguments, QStringList { work });
 }
 
 QTEST_GUILESS_MAIN(TestShell)

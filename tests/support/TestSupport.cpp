@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -129,7 +131,8 @@ QList<Call> StandIns::calls() const
 QList<Call> readCalls(const QString& log)
 {
     QList<Call> calls;
-    QStringList lines = QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'));
+    // Names and arguments are bytes; those that are not UTF-8 are kept.
+    QStringList lines = FileNames::decode(readFile(log).toStdString()).split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     for (const QString& line : lines) {
