@@ -5,7 +5,11 @@
 set -euo pipefail
 . "$(dirname "$0")/lib/common.sh"
 
-fail() { echo "launcher e2e: FAILED: $*" >&2; exit 1; }
+fail() {
+    echo "launcher e2e: FAILED: $*" >&2
+    display_report >&2
+    exit 1
+}
 note() { echo "launcher e2e: $*"; }
 
 : "${MERIK_BINARY_DIR:?MERIK_BINARY_DIR not set}"
@@ -20,7 +24,7 @@ work=$(cd "$work" && pwd -P)
 xvfb_pid=
 launcher_pid=
 cleanup() {
-    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
+    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
     stop_display
     wait 2>/dev/null
     rm -rf "$work"

@@ -22,7 +22,7 @@ work=$(cd "$work" && pwd -P)
 xvfb_pid=
 installer_pid=
 cleanup() {
-    [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null
+    [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null || true
     stop_display
     wait 2>/dev/null
     rm -rf "$work"

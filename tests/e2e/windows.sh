@@ -25,8 +25,8 @@ xvfb_pid=
 installer_pid=
 launcher_pid=
 cleanup() {
-    [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null
-    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
+    [ -n "$installer_pid" ] && kill -9 "$installer_pid" 2>/dev/null || true
+    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
     stop_display
     wait 2>/dev/null
     rm -rf "$work"

@@ -10,7 +10,10 @@ start_display() {
     # the loser exits, and is started again.
     for attempt in 1 2 3 4 5; do
         exec 5>"$1/display"
-        Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        display_log=$1/xvfb.log
+        # -noreset: a server resets when its last client leaves, and a
+        # program started in that moment could not connect.
+        Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -noreset >"$display_log" 2>&1 &
         xvfb_pid=$!
         exec 5>&-
         for _ in $(seq 300); do [ -s "$1/display" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
@@ -86,6 +89,16 @@ r=\$(printf '%s\n' "--- \$(basename "\$0")" "\$(pwd -P)"; for a in "\$@"; do pri
 printf '%s' "\${r%.}" >> '$2'
 SCRIPT
     chmod +x "$1"
+}
+
+# display_report: whether the display's server still runs, and what it said
+# (for a failure's message).
+display_report() {
+    [ -n "${xvfb_pid:-}" ] || return 0
+    if kill -0 "$xvfb_pid" 2>/dev/null; then echo "display $DISPLAY: server running"; else echo "display $DISPLAY: server gone"; fi
+    ls -la /tmp/.X11-unix/ 2>/dev/null | sed 's/^/  /'
+    [ -s "${display_log:-}" ] && sed 's/^/  xvfb: /' "$display_log"
+    return 0
 }
 
 # stop_display: ends the display's server and waits until it is gone, so
