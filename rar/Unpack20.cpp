@@ -296,6 +296,13 @@ bool Unpack20::decode(uint64_t stop)
     uint64_t pos = m_pos;
     bool ok = true;
     while (pos < stop) {
+        // Past the end only zero bits are read, and some symbols (a repeat
+        // of a match of length 0, new tables) take no bytes of output: a
+        // damaged stream would loop here for ever.
+        if (m_in.overrun()) {
+            ok = false;
+            break;
+        }
         if (m_audio) {
             const uint32_t symbol = m_audioTables[m_channel].decode(m_in);
             if (symbol < kAudioNewTables) {

@@ -217,15 +217,22 @@ public:
         m_audio = true;
     }
 
-    // Literals only, with the switch to new tables.
-    void lzTables(bool keep)
+    // Literals only, with the switch to new tables. With `repeatShortest`,
+    // half the literals and the repeat of the last match, whose code is the
+    // single bit 0 (the bits read past the end of the data).
+    void lzTables(bool keep, bool repeatShortest = false)
     {
         m_out.put(0, 1);
         m_out.put(keep, 1);
         std::vector<uint8_t> lengths(298 + 48 + 28, 0);
-        std::fill(lengths.begin(), lengths.begin() + 253, 8);
-        std::fill(lengths.begin() + 253, lengths.begin() + 256, 9);
-        lengths[269] = 9;
+        if (repeatShortest) {
+            std::fill(lengths.begin(), lengths.begin() + 128, 8);
+            lengths[256] = 1;
+        } else {
+            std::fill(lengths.begin(), lengths.begin() + 253, 8);
+            std::fill(lengths.begin() + 253, lengths.begin() + 256, 9);
+            lengths[269] = 9;
+        }
         writeLengths(lengths, keep);
         m_lzCodes = canonical({ lengths.begin(), lengths.begin() + 298 });
         m_audio = false;
@@ -509,6 +516,21 @@ private slots:
         const QString path = m_dir.filePath("sound-damage.rar");
         writeFile(path, archiveOf(audioEntries(11, true, false)));
         damage(path, "sound");
+    }
+
+    // Repeats of the last match before there was one (length 0) take no
+    // output; past the end of the data every symbol read is one: bad data,
+    // soon, rather than a loop for ever.
+    void repeatsOfNothingPastTheEnd()
+    {
+        Rar2Writer writer(1);
+        writer.lzTables(false, true);
+        writer.endEntry();
+        Rar::Unpack20 decoder;
+        MemorySource source(writer.entries()[0].packed, 64);
+        const Decoded d = pull(decoder, source, 1000, false);
+        QCOMPARE(d.status, Rar::UnpackStatus::BadData);
+        QVERIFY(d.bytes.isEmpty());
     }
 
     // Data cut short, or far too little of it for the size the header
