@@ -11,6 +11,7 @@
 // big entry (which shows that memory does not grow with the entry's size).
 // Prints the figures of every run on stderr and one line of results on stdout.
 #include "RarWriter.h"
+#include "ScratchFolder.h"
 #include "UnRAR.h"
 
 #include <QCoreApplication>
@@ -168,19 +169,10 @@ int main(int argc, char** argv)
         }
     }
 
-    std::string work = o.tmp + "/merik-bench-XXXXXX";
-    if (!::mkdtemp(work.data())) {
-        std::perror("mkdtemp");
+    const ScratchFolder scratch(o.tmp + "/merik-bench-");
+    if (scratch.path().empty())
         return 1;
-    }
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup()
-        {
-            std::error_code ec;
-            fs::remove_all(dir, ec);
-        }
-    } cleanup { work };
+    const std::string& work = scratch.path();
 
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     int status = 0;

@@ -15,9 +15,10 @@
 // how many times the status line was painted.
 #include "Application.h"
 #include "RarWriter.h"
-#include "UnRAR.h"
+#include "ScratchFolder.h"
 #include "Unit1.h"
 #include "Unit4.h"
+#include "UnRAR.h"
 
 #include <QApplication>
 #include <QDir>
@@ -279,19 +280,10 @@ int main(int argc, char** argv)
         }
     }
 
-    std::string work = tmp + "/merik-bench-window-XXXXXX";
-    if (!::mkdtemp(work.data())) {
-        std::perror("mkdtemp");
+    const ScratchFolder scratch(tmp + "/merik-bench-window-");
+    if (scratch.path().empty())
         return 1;
-    }
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup()
-        {
-            std::error_code ec;
-            fs::remove_all(dir, ec);
-        }
-    } cleanup { work };
+    const std::string& work = scratch.path();
 
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     const std::string program = work + "/program", source = work + "/medium", out = work + "/out";

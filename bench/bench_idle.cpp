@@ -11,6 +11,7 @@
 // step intervals. Medians over the rounds.
 #include "Application.h"
 #include "Banner.h"
+#include "ScratchFolder.h"
 #include "Unit1.h"
 
 #include <QApplication>
@@ -195,19 +196,10 @@ int main(int argc, char** argv)
     }
 
     // The program reads install.ini from its own folder: a copy of both.
-    std::string work = (fs::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) + "/merik-bench-idle-XXXXXX";
-    if (!::mkdtemp(work.data())) {
-        std::perror("mkdtemp");
+    const ScratchFolder scratch((fs::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) + "/merik-bench-idle-");
+    if (scratch.path().empty())
         return 1;
-    }
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup()
-        {
-            std::error_code ec;
-            fs::remove_all(dir, ec);
-        }
-    } cleanup { work };
+    const std::string& work = scratch.path();
     fs::copy_file(installer, work + "/installer");
     fs::copy_file(MERIK_SOURCE_DIR "/demo/install.ini", work + "/install.ini");
     const std::string self = fs::read_symlink("/proc/self/exe").string();

@@ -29,6 +29,7 @@
 // DIR defaults to MERIK_SHARED_FIXTURES/rar, the samples nothing here can
 // write; a sample that is missing is skipped with a line saying so.
 #include "RarFormat.h"
+#include "ScratchFolder.h"
 #include "UnRAR.h"
 
 #include <algorithm>
@@ -325,19 +326,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::string work = o.tmp + "/merik-rar-methods-XXXXXX";
-    if (!::mkdtemp(work.data())) {
-        std::perror("mkdtemp");
+    const ScratchFolder scratch(o.tmp + "/merik-rar-methods-");
+    if (scratch.path().empty())
         return 1;
-    }
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup()
-        {
-            std::error_code ec;
-            fs::remove_all(dir, ec);
-        }
-    } cleanup { work };
+    const std::string& work = scratch.path();
     const std::string self = fs::read_symlink("/proc/self/exe").string();
 
     std::printf("bench_rar_methods: samples from %s, output on %s, >= %.0f MB a run (at most %ld passes), %d rounds, "

@@ -10,6 +10,8 @@
 // program paints it shows that colour. The first frame is the moment a row
 // through the middle of the window shows the colour in less than 5% of its
 // pixels (polled every 0.25 ms).
+#include "ScratchFolder.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -132,11 +134,10 @@ int main(int argc, char** argv)
     XSync(display, False);
 
     // The installer reads install.ini from its own folder: a copy of both, on tmpfs.
-    std::string work = (fs::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) + "/merik-bench-start-XXXXXX";
-    if (!::mkdtemp(work.data())) {
-        std::perror("mkdtemp");
+    const ScratchFolder scratch((fs::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) + "/merik-bench-start-");
+    if (scratch.path().empty())
         return 1;
-    }
+    const std::string& work = scratch.path();
     fs::copy_file(installer, work + "/installer");
     fs::copy_file(MERIK_SOURCE_DIR "/demo/install.ini", work + "/install.ini");
     fs::copy_file(plain, work + "/plain");
@@ -168,8 +169,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "round %d: installer mapped %.1f ms, first frame %.1f ms; plain window mapped %.1f ms, first frame %.1f ms; ratio %.2f\n",
             round + 1, a.mappedMs, a.frameMs, p.mappedMs, p.frameMs, a.frameMs / p.frameMs);
     }
-    std::error_code ec;
-    fs::remove_all(work, ec);
     XCloseDisplay(display);
     if (status != 0)
         return status;
