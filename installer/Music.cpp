@@ -132,6 +132,16 @@ bool StartMusic(const QString& resource)
     return true;
 }
 
+void HoldMusicStart()
+{
+    MIDASholdBackgroundWork();
+}
+
+void ReleaseMusicStart()
+{
+    MIDASreleaseBackgroundWork();
+}
+
 void StopMusic()
 {
     MIDASstopModule(g_playHandle);

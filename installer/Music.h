@@ -12,3 +12,8 @@
 bool StartMusic(const QString& resource);
 // Stops the music; harmless when it never started.
 void StopMusic();
+// The music's start (the sound system, the module's decoding) keeps off
+// the machine from HoldMusicStart() until ReleaseMusicStart(): the main
+// window's first frame comes first. It never waits more than a second.
+void HoldMusicStart();
+void ReleaseMusicStart();

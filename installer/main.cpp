@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "FileNames.h"
+#include "Music.h"
 #include "RarOutput.h"
 #include "Unit1.h"
 
@@ -13,6 +14,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
+    // The music starts with the main window, but its threads wait until the
+    // windows are made: on a two-core machine they held the first frame back
+    // by a quarter.
+    HoldMusicStart();
     CreateMainWindow({ FileNames::programFolder() });
     if (InstallerTerminated())
         return 0;
@@ -21,6 +26,7 @@ int main(int argc, char* argv[])
     // screen; no input is handled before they exist.
     WaitForFirstFrame(Form1);
     CreateSecondaryWindows();
+    ReleaseMusicStart();
     const int result = QApplication::exec();
     DestroyInstallerWindows();
     return result;

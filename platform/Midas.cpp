@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +30,40 @@ constexpr int OutputChannels = 2;
 // Buffers a second by default: ten (4096 frames, 93 ms) wake the audio
 // thread half as often as twenty; nothing here needs a shorter delay.
 constexpr unsigned DefaultPollRate = 10;
+
+// Lets the background threads' work wait while the program asks for the
+// machine to itself (its first window on a machine with few cores), but
+// never longer than the hold's limit.
+class StartGate {
+public:
+    void hold(std::chrono::milliseconds limit)
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        m_held = true;
+        m_until = std::chrono::steady_clock::now() + limit;
+    }
+
+    void release()
+    {
+        {
+            const std::lock_guard<std::mutex> guard(m_lock);
+            m_held = false;
+        }
+        m_opened.notify_all();
+    }
+
+    void pass()
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_opened.wait_until(guard, m_until, [this] { return !m_held; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_opened;
+    bool m_held = false;                          // guarded by m_lock
+    std::chrono::steady_clock::time_point m_until; // guarded by m_lock
+};
 
 struct LoadedModule {
     // libopenmpt keeps writing its load warnings here; a stream without a
@@ -92,6 +128,9 @@ struct Library {
     bool subsystemStarted = false;
     bool dummyStartedByHand = false;
     SDL_AudioDeviceID device = 0;
+
+    // Passed by the starter and the module builders before they begin.
+    StartGate gate;
 
     std::vector<std::unique_ptr<LoadedModule>> modules;
     // Read by the audio callback, which holds playLock while it renders.
@@ -287,6 +326,7 @@ bool openOutput(Library& lib, unsigned pollRate, std::string& why)
 void waitForStarter()
 {
     Library& lib = library();
+    lib.gate.release();
     if (lib.starter.joinable())
         lib.starter.join();
 }
@@ -308,6 +348,7 @@ void shutDown()
     closeDevice();
     lib.playing = nullptr;
     lib.playHandle = 0;
+    lib.gate.release(); // the modules' builders are joined
     lib.modules.clear();
     if (lib.subsystemStarted)
         lib.sdl.QuitSubSystem(SDL_INIT_AUDIO);
@@ -363,6 +404,7 @@ bool MIDASstartBackgroundPlay(unsigned pollRate)
         return succeed();
     if (lib.startInBackground) {
         auto start = [&lib, pollRate] {
+            lib.gate.pass();
             std::string why;
             if (startSoundSystem(lib, why))
                 openOutput(lib, pollRate, why); // no output at all: the music is not heard
@@ -430,7 +472,8 @@ MIDASmodule MIDASloadModule(const char* fileName)
         fail(MIDAS_ERR_OUT_OF_MEMORY);
         return nullptr;
     }
-    auto build = [m = module.get(), data = std::move(bytes)] {
+    auto build = [&gate = lib.gate, m = module.get(), data = std::move(bytes)] {
+        gate.pass();
         // Behind the program's own start on a busy machine: a lower priority
         // for this thread alone (a best effort: at worst it keeps the usual one).
         (void)::setpriority(PRIO_PROCESS, id_t(::gettid()), 10);
@@ -506,6 +549,7 @@ bool MIDASfreeModule(MIDASmodule module)
         return fail(MIDAS_ERR_INVALID_HANDLE);
     if (lib.playing == found->get())
         setPlaying(nullptr, 0);
+    lib.gate.release(); // its builder is joined
     lib.modules.erase(found);
     return succeed();
 }
@@ -553,6 +597,18 @@ const char* MIDASgetErrorMessage(int errorCode)
     if (errorCode != MIDAS_OK && errorCode == lib.lastError && !lib.lastDetail.empty())
         lib.message += " (" + lib.lastDetail + ")";
     return lib.message.c_str();
+}
+
+void MIDASholdBackgroundWork()
+{
+    observe("MIDASholdBackgroundWork()");
+    library().gate.hold(std::chrono::seconds(1));
+}
+
+void MIDASreleaseBackgroundWork()
+{
+    observe("MIDASreleaseBackgroundWork()");
+    library().gate.release();
 }
 
 void MIDASsetCallObserver(std::function<void(const std::string& call)> observer)

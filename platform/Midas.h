@@ -64,6 +64,14 @@ int MIDASgetLastError();
 // detail the sound system or decoder gave. Valid until the next call.
 const char* MIDASgetErrorMessage(int errorCode);
 
+// The sound system's start and the modules' decoding run on threads of
+// their own, which on a machine with few cores take CPU time from whatever
+// the program does meanwhile. From MIDASholdBackgroundWork() that work
+// waits until MIDASreleaseBackgroundWork(), a second at most; stopping the
+// output, freeing a module or closing releases it at once.
+void MIDASholdBackgroundWork();
+void MIDASreleaseBackgroundWork();
+
 // Sees every call as "name(arguments)", so tests can check the order the
 // program calls the library in. An empty function stops it.
 void MIDASsetCallObserver(std::function<void(const std::string& call)> observer);

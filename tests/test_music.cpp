@@ -66,6 +66,13 @@ size_t firstSound(const std::vector<qint16>& s)
     return i & ~size_t(1); // the start of that frame
 }
 
+// Whether anything but silence has been written to `file` yet.
+bool hasSound(const QString& file)
+{
+    const auto s = samplesOf(readFile(file));
+    return firstSound(s) < s.size();
+}
+
 double moduleSeconds(const QByteArray& bytes)
 {
     openmpt::module module(bytes.constData(), size_t(bytes.size()));
@@ -108,6 +115,24 @@ class TestMusic : public QObject {
         // The disk driver waits this many milliseconds a buffer: faster than
         // real time, so a whole song is captured in a few seconds.
         qputenv("SDL_DISKAUDIODELAY", "3");
+    }
+
+    // Holds the layer's work, then plays the module through the disk
+    // output; returns that output's file.
+    QString playHeld(const QString& name)
+    {
+        const QString out = m_work->filePath(name + QStringLiteral(".raw"));
+        setAudio("disk", out);
+        const QString path = m_work->filePath(name + QStringLiteral(".mod"));
+        writeFile(path, QResource(QStringLiteral(":/MODULE/MERIK")).uncompressedData());
+        MIDASholdBackgroundWork();
+        MIDASstartup();
+        if (!MIDASinit() || !MIDASstartBackgroundPlay(0))
+            return {};
+        MIDASmodule handle = MIDASloadModule(QFile::encodeName(path).constData());
+        if (!handle || MIDASplayModule(handle, true) == 0)
+            return {};
+        return out;
     }
 
     // A resource container holding `content` as /MODULE/MERIK, made by rcc
@@ -333,6 +358,47 @@ private slots:
         QVERIFY(MIDASstartBackgroundPlay(0));
         QVERIFY(MIDASclose());
         QCOMPARE(SDL_GetCurrentAudioDriver(), nullptr);
+    }
+
+    // Held, the sound system does not start, even long after the start was
+    // asked for; the release lets it.
+    void layerHeldSoundSystemStartsOnRelease()
+    {
+        qunsetenv("SDL_AUDIODRIVER");
+        MIDASholdBackgroundWork();
+        MIDASstartup();
+        QVERIFY(MIDASinit());
+        QVERIFY(MIDASstartBackgroundPlay(0));
+        QTest::qWait(300);
+        QCOMPARE(SDL_WasInit(SDL_INIT_AUDIO), Uint32(0));
+        MIDASreleaseBackgroundWork();
+        QTRY_VERIFY_WITH_TIMEOUT(SDL_WasInit(SDL_INIT_AUDIO) != 0, 20000);
+        QVERIFY(MIDASstopBackgroundPlay()); // an output was opened
+        QVERIFY(MIDASclose());
+    }
+
+    // Held, a module plays silence (its decoding waits) until the release,
+    // and then sounds.
+    void layerHeldDecodingSoundsOnRelease()
+    {
+        const QString out = playHeld(QStringLiteral("held"));
+        QVERIFY(!out.isEmpty());
+        // The disk output runs faster than real time: well over a second of
+        // audio is out before the hold's limit.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(out).size() > 2 * BytesPerSecond, 20000);
+        QVERIFY(!hasSound(out));
+        MIDASreleaseBackgroundWork();
+        QTRY_VERIFY_WITH_TIMEOUT(hasSound(out), 20000);
+        QVERIFY(MIDASclose());
+    }
+
+    // A hold nobody releases ends by itself: the music is heard.
+    void layerHoldEndsByItself()
+    {
+        const QString out = playHeld(QStringLiteral("unreleased"));
+        QVERIFY(!out.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(hasSound(out), 20000);
+        QVERIFY(MIDASclose());
     }
 
     // No sound device to be had: the music goes to SDL's silent output.
