@@ -102,7 +102,7 @@ QColor rgb(int r, int g, int b, int a = 255)
 void save(const QImage& image, const char* name)
 {
     const QString path = QDir(g_outDir).filePath(QLatin1String(name));
-    if (!image.save(path, "PNG")) {
+    if (!image.save(path, "BMP")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         g_ok = false;
     }
@@ -298,13 +298,13 @@ void makeGlyphs()
     QList<QRgb> palette;
     for (int i = 0; i < 256; ++i)
         palette.append(qRgb(i, i, i));
-    // An unused entry with a hue keeps the file a 256-colour palette picture
-    // (an all-grey palette would be written as a greyscale PNG).
+    // Entry 1 is unused; its hue keeps the strip's palette as it has always
+    // been (a PNG writer would have stored an all-grey one as greyscale).
     palette[1] = qRgb(128, 0, 0);
     indexed.setColorTable(palette);
     for (int y = 0; y < H; ++y)
         std::copy(strip.constScanLine(y), strip.constScanLine(y) + W, indexed.scanLine(y));
-    save(indexed, "glyphs.png");
+    save(indexed, "glyphs.bmp");
 }
 
 // ------------------------------------------------------------ main background
@@ -600,7 +600,7 @@ void makeBackground()
     vline(p, 449, 0, 343, rgb(128, 128, 128));
     p.end();
 
-    saveRgb(img, "background.png");
+    saveRgb(img, "background.bmp");
 }
 
 // ---------------------------------------------------------------- menu rows
@@ -774,7 +774,7 @@ void makeChooserFooter()
     hline(p, 0, 245, 54, rgb(128, 128, 128));
     hline(p, 0, 245, 55, rgb(255, 255, 255));
     p.end();
-    saveRgb(img, "chooser_footer.png");
+    saveRgb(img, "chooser_footer.bmp");
 }
 
 void makePromptFooter()
@@ -789,7 +789,7 @@ void makePromptFooter()
     plate(p, ok);
     plate(p, cn);
     p.end();
-    saveRgb(img, "prompt_footer.png");
+    saveRgb(img, "prompt_footer.bmp");
 }
 
 void makeExtractFooter()
@@ -804,19 +804,19 @@ void makeExtractFooter()
     plate(p, ex);
     plate(p, cn);
     p.end();
-    saveRgb(img, "extract_footer.png");
+    saveRgb(img, "extract_footer.bmp");
 }
 
 void makeTitles()
 {
-    saveRgb(titleBar(248, 43, 246), "chooser_title.png");
+    saveRgb(titleBar(248, 43, 246), "chooser_title.bmp");
     QImage extract = titleBar(346, 37, 345);
     {
         // The last column lies on the window's grey frame.
         QPainter p(&extract);
         vline(p, 345, 0, 36, rgb(128, 128, 128));
     }
-    saveRgb(extract, "extract_title.png");
+    saveRgb(extract, "extract_title.bmp");
 }
 
 // ------------------------------------------------------------------ launcher
@@ -876,7 +876,7 @@ void makeLauncherBackground()
     hline(p, 6, 381, 93, rgb(160, 160, 165));
     hline(p, 6, 381, 94, rgb(255, 255, 255));
     p.end();
-    saveRgb(img, "launcher_background.png");
+    saveRgb(img, "launcher_background.bmp");
 }
 
 } // namespace
@@ -903,12 +903,12 @@ int main(int argc, char** argv)
 
     makeGlyphs();
     makeBackground();
-    makeRow(QStringLiteral("INSTALL"), 13, false, "row1.png");
-    makeRow(QStringLiteral("INSTALL"), 13, true, "row1lit.png");
-    makeRow(QStringLiteral("VIEW THE MERIK.NFO"), 15, false, "row2.png");
-    makeRow(QStringLiteral("VIEW THE MERIK.NFO"), 15, true, "row2lit.png");
-    makeRow(QStringLiteral("QUIT"), 14, false, "row3.png");
-    makeRow(QStringLiteral("QUIT"), 14, true, "row3lit.png");
+    makeRow(QStringLiteral("INSTALL"), 13, false, "row1.bmp");
+    makeRow(QStringLiteral("INSTALL"), 13, true, "row1lit.bmp");
+    makeRow(QStringLiteral("VIEW THE MERIK.NFO"), 15, false, "row2.bmp");
+    makeRow(QStringLiteral("VIEW THE MERIK.NFO"), 15, true, "row2lit.bmp");
+    makeRow(QStringLiteral("QUIT"), 14, false, "row3.bmp");
+    makeRow(QStringLiteral("QUIT"), 14, true, "row3lit.bmp");
     makeTitles();
     makeChooserFooter();
     makePromptFooter();

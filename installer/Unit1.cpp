@@ -38,14 +38,14 @@ TForm1::TForm1(QWidget* parent)
         // A start directory removed a moment before has no name any more:
         // the report says so, and the window still appears.
         ErrorReport::guarded([this] { m_sourceDirectory = FileNames::decode(CurrentDirectory::get()); });
-        Image1->setPicture(QImage(QStringLiteral(":/art/background.png")));
-        Image2->setPicture(QImage(QStringLiteral(":/art/row1.png")));
-        Image3->setPicture(QImage(QStringLiteral(":/art/row2.png")));
-        Image4->setPicture(QImage(QStringLiteral(":/art/row3.png")));
-        Image5->setPicture(QImage(QStringLiteral(":/art/row1lit.png")));
-        Image6->setPicture(QImage(QStringLiteral(":/art/row2lit.png")));
-        Image7->setPicture(QImage(QStringLiteral(":/art/row3lit.png")));
-        imgsource->setPicture(QImage(QStringLiteral(":/art/glyphs.png")));
+        Image1->setPicture(QImage(QStringLiteral(":/art/background.bmp")));
+        Image2->setPicture(QImage(QStringLiteral(":/art/row1.bmp")));
+        Image3->setPicture(QImage(QStringLiteral(":/art/row2.bmp")));
+        Image4->setPicture(QImage(QStringLiteral(":/art/row3.bmp")));
+        Image5->setPicture(QImage(QStringLiteral(":/art/row1lit.bmp")));
+        Image6->setPicture(QImage(QStringLiteral(":/art/row2lit.bmp")));
+        Image7->setPicture(QImage(QStringLiteral(":/art/row3lit.bmp")));
+        imgsource->setPicture(QImage(QStringLiteral(":/art/glyphs.bmp")));
         LabelFrom->adjustSize();
         loading.finish();
     }

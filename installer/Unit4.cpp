@@ -60,8 +60,8 @@ TForm4::TForm4(QWidget* parent)
     {
         DefinitionLoading loading;
         setupUi(this);
-        Image1->setPicture(QImage(QStringLiteral(":/art/extract_title.png")));
-        Image2->setPicture(QImage(QStringLiteral(":/art/extract_footer.png")));
+        Image1->setPicture(QImage(QStringLiteral(":/art/extract_title.bmp")));
+        Image2->setPicture(QImage(QStringLiteral(":/art/extract_footer.bmp")));
         Label3->adjustSize();
         Label2->adjustSize();
         ProgressBar1->setStyleSheet(QStringLiteral(
