@@ -1,5 +1,7 @@
 #include "Form.h"
 
+#include "FrameExtents.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
@@ -47,10 +49,19 @@ void TForm::setOwner(QWidget* owner)
 
 QMargins TForm::frame() const
 {
+    return FrameExtents::of(*this).value_or(measuredFrame());
+}
+
+QMargins TForm::measuredFrame() const
+{
     const QRect outer = frameGeometry();
     const QRect inner = geometry();
-    return { inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+    const QMargins measured { inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
         outer.bottom() - inner.bottom() };
+    // Measured around a frame still being made (1 x 1): not a frame yet.
+    if (measured.left() < 0 || measured.top() < 0 || measured.right() < 0 || measured.bottom() < 0)
+        return {};
+    return measured;
 }
 
 QPoint TForm::centredPosition() const
@@ -59,8 +70,12 @@ QPoint TForm::centredPosition() const
     if (!screen)
         return pos();
     const QSize area = screen->geometry().size();
-    const QSize outer = frameGeometry().size().expandedTo(size());
-    return { std::max(0, (area.width() - outer.width()) / 2), std::max(0, (area.height() - outer.height()) / 2) };
+    const QMargins outer = frame();
+    const QPoint outerCorner { std::max(0, (area.width() - (width() + outer.left() + outer.right())) / 2),
+        std::max(0, (area.height() - (height() + outer.top() + outer.bottom())) / 2) };
+    // move() places the frame by the frame Qt measured, which may lag behind.
+    const QMargins measured = measuredFrame();
+    return outerCorner + QPoint(outer.left() - measured.left(), outer.top() - measured.top());
 }
 
 void TForm::offerOnlyCloseBox()

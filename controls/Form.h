@@ -42,7 +42,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 
-    // Left and top that centre the window's outer frame on the screen.
+    // The position for move() that centres the window's outer frame on the
+    // screen.
     QPoint centredPosition() const;
 
     // The frame became known (or changed) after the window was placed: the
@@ -50,6 +51,9 @@ protected:
     virtual void frameKnown();
 
 private:
+    // The frame as Qt measures it from the window tree; none while that
+    // measure is of a frame still being made.
+    QMargins measuredFrame() const;
     // Written to the window before it is mapped.
     void offerOnlyCloseBox();
 
