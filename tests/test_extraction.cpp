@@ -240,6 +240,11 @@ private slots:
         Form4->Label4->installEventFilter(&counter);
         DrainRecorder drains(Form4->Label1);
         drains.atDrain = [&](int drain) {
+            // A slow moment, longer than any display frame: on a fast disk
+            // the whole run may otherwise fit in one frame, and the next
+            // status must then reach the screen at once.
+            if (drain == 100)
+                QThread::msleep(60);
             if (drain == 200) {
                 asked = true;
                 Form4->Label4->update();
