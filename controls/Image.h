@@ -14,6 +14,9 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* parent = nullptr);
 
+    // One of the program's own pictures, a BMP among its resources.
+    static QImage artwork(const QString& resource);
+
     const QImage& picture() const { return m_picture; }
     void setPicture(const QImage& picture);
     bool transparent() const { return m_transparent; }

@@ -38,14 +38,14 @@ TForm1::TForm1(QWidget* parent)
         // A start directory removed a moment before has no name any more:
         // the report says so, and the window still appears.
         ErrorReport::guarded([this] { m_sourceDirectory = FileNames::decode(CurrentDirectory::get()); });
-        Image1->setPicture(QImage(QStringLiteral(":/art/background.bmp")));
-        Image2->setPicture(QImage(QStringLiteral(":/art/row1.bmp")));
-        Image3->setPicture(QImage(QStringLiteral(":/art/row2.bmp")));
-        Image4->setPicture(QImage(QStringLiteral(":/art/row3.bmp")));
-        Image5->setPicture(QImage(QStringLiteral(":/art/row1lit.bmp")));
-        Image6->setPicture(QImage(QStringLiteral(":/art/row2lit.bmp")));
-        Image7->setPicture(QImage(QStringLiteral(":/art/row3lit.bmp")));
-        imgsource->setPicture(QImage(QStringLiteral(":/art/glyphs.bmp")));
+        Image1->setPicture(TImage::artwork(QStringLiteral(":/art/background.bmp")));
+        Image2->setPicture(TImage::artwork(QStringLiteral(":/art/row1.bmp")));
+        Image3->setPicture(TImage::artwork(QStringLiteral(":/art/row2.bmp")));
+        Image4->setPicture(TImage::artwork(QStringLiteral(":/art/row3.bmp")));
+        Image5->setPicture(TImage::artwork(QStringLiteral(":/art/row1lit.bmp")));
+        Image6->setPicture(TImage::artwork(QStringLiteral(":/art/row2lit.bmp")));
+        Image7->setPicture(TImage::artwork(QStringLiteral(":/art/row3lit.bmp")));
+        imgsource->setPicture(TImage::artwork(QStringLiteral(":/art/glyphs.bmp")));
         LabelFrom->adjustSize();
         loading.finish();
     }
