@@ -40,6 +40,20 @@ void TForm::checkFrame()
     }
 }
 
+void TForm::checkFrameSoon()
+{
+    if (m_frameCheckDue)
+        return;
+    m_frameCheckDue = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_frameCheckDue = false;
+            checkFrame();
+        },
+        Qt::QueuedConnection);
+}
+
 void TForm::setOwner(QWidget* owner)
 {
     m_owner = owner;
@@ -126,7 +140,7 @@ bool TForm::event(QEvent* event)
     case QEvent::Paint:
         // The window manager has framed the window: place it again with
         // the frame, once.
-        checkFrame();
+        checkFrameSoon();
         break;
     case QEvent::Show:
         // Made on first showing, after the window's controls, so that it

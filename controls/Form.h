@@ -65,6 +65,10 @@ private:
     // it in steps (border first, title bar later).
     QMargins m_placedFrame;
     void checkFrame();
+    // Asking for the frame is a round trip to the display: events ask once
+    // their handling is over, so that a paint reaches the screen first.
+    void checkFrameSoon();
+    bool m_frameCheckDue = false;
     // Watches for the frame a while after showing: with static gravity the
     // window does not move when it is framed, so no event may tell.
     QTimer* m_frameWatch = nullptr;

@@ -18,12 +18,14 @@ std::optional<QMargins> of(const QWidget& window)
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
     if (!connection || !window.isWindow() || !window.testAttribute(Qt::WA_WState_Created))
         return std::nullopt;
-    static constexpr char Name[] = "_NET_FRAME_EXTENTS";
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, std::strlen(Name), Name), nullptr);
-    if (!atom)
-        return std::nullopt;
-    const xcb_atom_t extentsAtom = atom->atom;
-    std::free(atom);
+    // Asked for once: every question is a round trip to the display.
+    static const xcb_atom_t extentsAtom = [connection] {
+        static constexpr char Name[] = "_NET_FRAME_EXTENTS";
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::strlen(Name), Name), nullptr);
+        const xcb_atom_t found = atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(atom);
+        return found;
+    }();
     if (extentsAtom == XCB_ATOM_NONE)
         return std::nullopt;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection,
