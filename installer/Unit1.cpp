@@ -18,6 +18,15 @@
 
 TForm1* Form1 = nullptr;
 
+MainWindowPictures MainWindowPictures::read()
+{
+    // The resources live in a static library: nothing would pull them in.
+    Q_INIT_RESOURCE(installer);
+    auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name) + QStringLiteral(".bmp")); };
+    return { art("background"), { art("row1"), art("row2"), art("row3") }, { art("row1lit"), art("row2lit"), art("row3lit") },
+        art("glyphs") };
+}
+
 TForm1::TForm1(QWidget* parent)
     : TForm(Frame::None, QSize(452, 345), parent)
 {
@@ -38,14 +47,16 @@ TForm1::TForm1(QWidget* parent)
         // A start directory removed a moment before has no name any more:
         // the report says so, and the window still appears.
         ErrorReport::guarded([this] { m_sourceDirectory = FileNames::decode(CurrentDirectory::get()); });
-        Image1->setPicture(TImage::artwork(QStringLiteral(":/art/background.bmp")));
-        Image2->setPicture(TImage::artwork(QStringLiteral(":/art/row1.bmp")));
-        Image3->setPicture(TImage::artwork(QStringLiteral(":/art/row2.bmp")));
-        Image4->setPicture(TImage::artwork(QStringLiteral(":/art/row3.bmp")));
-        Image5->setPicture(TImage::artwork(QStringLiteral(":/art/row1lit.bmp")));
-        Image6->setPicture(TImage::artwork(QStringLiteral(":/art/row2lit.bmp")));
-        Image7->setPicture(TImage::artwork(QStringLiteral(":/art/row3lit.bmp")));
-        imgsource->setPicture(TImage::artwork(QStringLiteral(":/art/glyphs.bmp")));
+        const auto& reading = CurrentSetup().pictures;
+        const MainWindowPictures pictures = reading.valid() ? reading.get() : MainWindowPictures::read();
+        Image1->setPicture(pictures.background);
+        Image2->setPicture(pictures.rows[0]);
+        Image3->setPicture(pictures.rows[1]);
+        Image4->setPicture(pictures.rows[2]);
+        Image5->setPicture(pictures.litRows[0]);
+        Image6->setPicture(pictures.litRows[1]);
+        Image7->setPicture(pictures.litRows[2]);
+        imgsource->setPicture(pictures.glyphs);
         LabelFrom->adjustSize();
         loading.finish();
     }

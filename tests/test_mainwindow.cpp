@@ -12,6 +12,7 @@
 
 #include <QtTest>
 #include <fstream>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -328,6 +329,40 @@ private slots:
         // The blanks after the title leave the bottom-left pixel black, the
         // transparent colour.
         QCOMPARE(title.pixel(0, 44), strip.pixel(672, 44));
+    }
+
+    // The program start reads the pictures on another thread while the
+    // window builds its controls: read there, they are the artwork pixel
+    // for pixel, and the window shows the ones it is given.
+    void picturesReadOnAnotherThread()
+    {
+        const MainWindowPictures here = MainWindowPictures::read();
+        std::shared_future<MainWindowPictures> reading = std::async(std::launch::async, MainWindowPictures::read).share();
+        const MainWindowPictures& there = reading.get();
+        QCOMPARE(there.background.size(), QSize(450, 344));
+        QCOMPARE(there.glyphs.format(), QImage::Format_Indexed8);
+        QCOMPARE(there.background, here.background);
+        QCOMPARE(there.glyphs, here.glyphs);
+        for (int row = 0; row < 3; ++row) {
+            QVERIFY(!there.rows[row].isNull());
+            QCOMPARE(there.rows[row], here.rows[row]);
+            QCOMPARE(there.litRows[row], here.litRows[row]);
+            QVERIFY(there.rows[row] != there.litRows[row]);
+        }
+
+        MainWindowPictures marked = there;
+        marked.background.fill(Qt::darkCyan);
+        marked.litRows[2].fill(Qt::yellow);
+        InstallerSetup setup { m_program.path() };
+        setup.pictures = std::async(std::launch::deferred, [marked] { return marked; }).share();
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        writeFile(m_program.filePath("install.ini"), file);
+        CreateInstallerWindows(setup);
+        QCOMPARE(Form1->Image1->picture(), marked.background);
+        QCOMPARE(Form1->Image7->picture(), marked.litRows[2]);
+        QCOMPARE(Form1->Image2->picture(), here.rows[0]);
+        QCOMPARE(Form1->imgsource->picture(), here.glyphs);
     }
 
     void windowGeometryAndInitialState()
