@@ -85,8 +85,13 @@ void TBanner::renderText(const QString& text)
     setScrollEnabled(false);
     m_lines.clear();
     m_picture.reset();
-    m_picture = renderedPicture({ text }, taLeftJustify);
     m_scrollText = text;
+    // A definition sets the text before the font and colour, and the
+    // picture is rendered again once it is loaded: rendering it now too
+    // would only load a font the banner never shows.
+    if (isLoading() && !text.isEmpty())
+        return;
+    m_picture = renderedPicture({ text }, taLeftJustify);
     if (m_autoEnable)
         setScrollEnabled(true);
 }
