@@ -1,13 +1,12 @@
 #include "UnRAR.h"
 
+#include "Libarchive.h"
 #include "RarFormat.h"
 #include "RarOutput.h"
 #include "RarStream.h"
 #include "ReleaseFiles.h"
 #include "Unpack.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -70,7 +69,8 @@ struct RARArchive {
     bool solidStreamFailed = false;
 
     // RAR 5: libarchive reads the stream.
-    std::unique_ptr<archive, decltype(&archive_read_free)> reader { nullptr, archive_read_free };
+    const Libarchive* la = nullptr; // loaded with the first RAR 5 set
+    std::unique_ptr<archive, ArchiveReaderFree> reader;
     archive_entry* entry = nullptr;         // valid from a header read to its processing
     bool restartPending = false;            // an entry was read without libarchive
 
@@ -403,11 +403,14 @@ int RARArchive::processEntry4(int operation, RarOutput::Entry& out)
 
 int RARArchive::openReader()
 {
-    reader.reset(archive_read_new());
+    la = Libarchive::get();
+    if (!la)
+        return ERAR_BAD_ARCHIVE;
+    reader.reset(la->read_new());
     if (!reader)
         return ERAR_NO_MEMORY;
-    archive_read_support_format_rar5(reader.get());
-    if (archive_read_open(reader.get(), &stream, nullptr, readCallback, nullptr) != ARCHIVE_OK)
+    la->read_support_format_rar5(reader.get());
+    if (la->read_open(reader.get(), &stream, nullptr, readCallback, nullptr) != ARCHIVE_OK)
         return failure(ERAR_BAD_ARCHIVE);
     return 0;
 }
@@ -433,7 +436,7 @@ int RARArchive::readHeader5()
     if (const int result = restartReader())
         return result;
     archive_entry* next = nullptr;
-    const int result = archive_read_next_header(reader.get(), &next);
+    const int result = la->read_next_header(reader.get(), &next);
     if (result == ARCHIVE_EOF)
         return failure(ERAR_END_ARCHIVE);
     if (result < ARCHIVE_WARN)
@@ -443,8 +446,8 @@ int RARArchive::readHeader5()
         return broken = ERAR_BAD_DATA;
     const Rar::Block& h = info->header;
     // The two readings of the header must agree on what they describe.
-    if (archive_entry_filetype(next) == AE_IFREG && !archive_entry_hardlink(next) && archive_entry_size_is_set(next)
-        && h.unpackedSizeKnown && uint64_t(archive_entry_size(next)) != h.unpackedSize)
+    if (la->entry_filetype(next) == AE_IFREG && !la->entry_hardlink(next) && la->entry_size_is_set(next)
+        && h.unpackedSizeKnown && uint64_t(la->entry_size(next)) != h.unpackedSize)
         return broken = ERAR_BAD_DATA;
     entry = next;
     return 0;
@@ -454,7 +457,7 @@ int RARArchive::skipData5()
 {
     // Once libarchive has failed inside an entry its buffers are not to be
     // touched again: the archive ends with that failure.
-    if (archive_read_data_skip(reader.get()) < ARCHIVE_WARN)
+    if (la->read_data_skip(reader.get()) < ARCHIVE_WARN)
         return broken = failure(ERAR_BAD_DATA);
     return failure(0);
 }
@@ -478,9 +481,9 @@ int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
 
     timespec mtime {};
     const timespec* times = nullptr;
-    if (archive_entry_mtime_is_set(entry)) {
-        mtime.tv_sec = archive_entry_mtime(entry);
-        mtime.tv_nsec = archive_entry_mtime_nsec(entry);
+    if (la->entry_mtime_is_set(entry)) {
+        mtime.tv_sec = la->entry_mtime(entry);
+        mtime.tv_nsec = la->entry_mtime_nsec(entry);
         times = &mtime;
     }
 
@@ -489,9 +492,9 @@ int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
         return skipped ? skipped : result;
     };
 
-    const char* hardlink = archive_entry_hardlink_utf8(entry);
+    const char* hardlink = la->entry_hardlink_utf8(entry);
     if (!hardlink)
-        hardlink = archive_entry_hardlink(entry);
+        hardlink = la->entry_hardlink(entry);
     if (hardlink) {
         std::string target = hardlink;
         std::replace(target.begin(), target.end(), '\\', '/');
@@ -501,13 +504,13 @@ int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
         return afterSkip(write ? out.makeHardLink(path, targetPath) : 0);
     }
 
-    switch (archive_entry_filetype(entry)) {
+    switch (la->entry_filetype(entry)) {
     case AE_IFDIR:
         return afterSkip(write ? out.makeDirectory(path, times) : 0);
     case AE_IFLNK: {
-        const char* linkTarget = archive_entry_symlink_utf8(entry);
+        const char* linkTarget = la->entry_symlink_utf8(entry);
         if (!linkTarget)
-            linkTarget = archive_entry_symlink(entry);
+            linkTarget = la->entry_symlink(entry);
         const std::string target = linkTarget ? linkTarget : "";
         if (!RarOutput::symlinkStaysInside(path, target))
             return afterSkip(ERAR_ECREATE);
@@ -526,7 +529,7 @@ int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
 
     // What libarchive cannot decode fails as an unknown format: there is no
     // code for a missing password or an unsupported method.
-    if (h.encrypted || archive_entry_is_data_encrypted(entry) > 0 || h.unsupportedAlgorithm)
+    if (h.encrypted || la->entry_is_data_encrypted(entry) > 0 || h.unsupportedAlgorithm)
         return afterSkip(ERAR_UNKNOWN_FORMAT);
 
     // Stored data is copied straight from the volumes when no decoder state
@@ -549,7 +552,7 @@ int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
         }
         // libarchive may hand out empty blocks before the end.
         while (pendingSize == 0) {
-            const int result = archive_read_data_block(reader.get(), &pendingBlock, &pendingSize, &pendingOffset);
+            const int result = la->read_data_block(reader.get(), &pendingBlock, &pendingSize, &pendingOffset);
             if (result == ARCHIVE_EOF)
                 return 0;
             if (result < ARCHIVE_WARN) {
@@ -571,7 +574,7 @@ int RARArchive::processEntry5(int operation, RarOutput::Entry& out)
         return ssize_t(n);
     };
     return deliver(write ? &out : nullptr, path, [&] {
-        mode_t mode = archive_entry_perm(entry) & 0777;
+        mode_t mode = la->entry_perm(entry) & 0777;
         return mode ? mode : mode_t(0644);
     }(), times, chunks, nullptr);
 }

@@ -1,10 +1,9 @@
 #include "RarStream.h"
 
+#include "Libarchive.h"
 #include "RarVolumes.h"
 #include "Unpack.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -129,20 +128,23 @@ int callVolumeCallback(const RarVolumeCallback& callback, std::string& path, int
 // memory, which libarchive decodes.
 std::optional<std::string> decodeWithLibarchive(const std::vector<unsigned char>& archiveBytes, uint64_t size)
 {
-    std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), archive_read_free);
+    const Libarchive* la = Libarchive::get();
+    if (!la)
+        return std::nullopt;
+    std::unique_ptr<archive, ArchiveReaderFree> a(la->read_new());
     if (!a)
         return std::nullopt;
-    archive_read_support_format_rar(a.get());
-    archive_read_support_format_rar5(a.get());
-    if (archive_read_open_memory(a.get(), archiveBytes.data(), archiveBytes.size()) != ARCHIVE_OK)
+    la->read_support_format_rar(a.get());
+    la->read_support_format_rar5(a.get());
+    if (la->read_open_memory(a.get(), archiveBytes.data(), archiveBytes.size()) != ARCHIVE_OK)
         return std::nullopt;
     archive_entry* entry = nullptr;
-    if (archive_read_next_header(a.get(), &entry) < ARCHIVE_WARN)
+    if (la->read_next_header(a.get(), &entry) < ARCHIVE_WARN)
         return std::nullopt;
     std::string text;
     char buffer[16384];
     for (;;) {
-        const la_ssize_t n = archive_read_data(a.get(), buffer, sizeof buffer);
+        const la_ssize_t n = la->read_data(a.get(), buffer, sizeof buffer);
         if (n < 0)
             return std::nullopt;
         if (n == 0)
