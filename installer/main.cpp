@@ -7,16 +7,32 @@
 
 #include <QApplication>
 #include <future>
+#include <system_error>
+
+namespace {
+
+// Work begun on a thread of its own, or, when no thread is to be had, done
+// where its result is first waited for.
+template <typename Work>
+auto startOnThread(Work work)
+{
+    try {
+        return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, work);
+    }
+}
+
+}
 
 int main(int argc, char* argv[])
 {
     // Before the music starts (its audio leaves these signals alone): an
     // installer ended from outside takes its half-written files with it.
     RarOutput::removePartsOnSignals();
-    // Fontconfig parses its XML configuration on a thread of its own while
-    // the application connects to the display: about 3 ms off the way to
-    // the first frame.
-    auto fonts = std::async(std::launch::async, FontConfiguration::load);
+    // Fontconfig parses its XML configuration (some 3 ms) on a thread of its
+    // own while the application connects to the display.
+    auto fonts = startOnThread(FontConfiguration::load);
     QApplication app(argc, argv);
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
@@ -25,7 +41,7 @@ int main(int argc, char* argv[])
     // (not earlier: Qt's image reader is not safe while the application is
     // being constructed).
     InstallerSetup setup { FileNames::programFolder() };
-    setup.pictures = std::async(std::launch::async, MainWindowPictures::read).share();
+    setup.pictures = startOnThread(MainWindowPictures::read).share();
     // The music starts with the main window, but its threads wait until the
     // windows are made: on a two-core machine they held the first frame back
     // by a quarter.
