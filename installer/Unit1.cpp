@@ -12,6 +12,7 @@
 #include "Unit5.h"
 #include "Unit6.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -30,9 +31,20 @@ MainWindowPictures MainWindowPictures::read()
 TForm1::TForm1(QWidget* parent)
     : TForm(Frame::None, QSize(452, 345), parent)
 {
+    // The window's own font is that of its texts, and so is the
+    // application's while the controls are made: an edit box lays out its
+    // text as it is made, in the application's font, before it takes the
+    // font it inherits. In any other font the hidden edit box would load two
+    // faces that the window never shows.
+    QFont texts(QStringLiteral("Arial"));
+    texts.setPixelSize(11);
+    setFont(texts);
     {
         DefinitionLoading loading;
+        const QFont applicationFont = QApplication::font();
+        QApplication::setFont(texts);
         setupUi(this);
+        QApplication::setFont(applicationFont);
         // Set in the order a stored definition loads them: the file name is
         // normalised first, then re-based onto the folder.
         KvShellLink1 = new TKvShellLink(this);

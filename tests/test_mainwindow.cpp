@@ -382,6 +382,29 @@ private slots:
             QVERIFY(other->isHidden());
     }
 
+    // The main window lends the application its font while it makes its
+    // controls; afterwards every other window gets the application's own.
+    void applicationFontOnlyLentWhileMaking()
+    {
+        QFont own(QStringLiteral("Liberation Serif"));
+        own.setPixelSize(17);
+        QApplication::setFont(own);
+        const QByteArray file = lines(CompleteFile);
+        DialogRecorder boxes;
+        start(&file);
+        const QFont after = QApplication::font();
+        QApplication::setFont(QFont());
+        QCOMPARE(after, own);
+        for (QWidget* text : { static_cast<QWidget*>(Form1), static_cast<QWidget*>(Form1->Edit1),
+                 static_cast<QWidget*>(Form1->Label2), static_cast<QWidget*>(Form1->Label11) }) {
+            QCOMPARE(text->font().family(), QStringLiteral("Arial"));
+            QCOMPARE(text->font().pixelSize(), 11);
+        }
+        QCOMPARE(Form1->Banner1->font().pixelSize(), 13);
+        QVERIFY(Form1->Banner1->font().bold());
+        QCOMPARE(Form6->font(), own);
+    }
+
     void menuRowLighting()
     {
         const QByteArray file = lines(CompleteFile);
