@@ -2,6 +2,7 @@
 #include "FileNames.h"
 #include "FontConfiguration.h"
 #include "Music.h"
+#include "Openmpt.h"
 #include "RarOutput.h"
 #include "Unit1.h"
 
@@ -30,13 +31,17 @@ int main(int argc, char* argv[])
     // Before the music starts (its audio leaves these signals alone): an
     // installer ended from outside takes its half-written files with it.
     RarOutput::removePartsOnSignals();
-    // Fontconfig parses its XML configuration (some 3 ms) on a thread of its
-    // own while the application connects to the display.
-    auto fonts = startOnThread(FontConfiguration::load);
+    // Fontconfig parses its XML configuration (some 3 ms), and the music
+    // decoder's libraries load, on a thread of their own while the
+    // application connects to the display.
+    auto libraries = startOnThread([] {
+        FontConfiguration::load();
+        Openmpt::get();
+    });
     QApplication app(argc, argv);
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
-    fonts.wait();
+    libraries.wait();
     // The pictures are read meanwhile the main window builds its controls
     // (not earlier: Qt's image reader is not safe while the application is
     // being constructed).

@@ -1,7 +1,8 @@
 #include "Midas.h"
 
+#include "Openmpt.h"
+
 #include <SDL.h>
-#include <libopenmpt/libopenmpt.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <ostream>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -65,17 +65,25 @@ private:
     std::chrono::steady_clock::time_point m_until; // guarded by m_lock
 };
 
-struct LoadedModule {
-    // libopenmpt keeps writing its load warnings here; a stream without a
-    // buffer drops them, so decoding odd files does not litter stderr.
-    std::ostream log { nullptr };
+// libopenmpt's load warnings and errors go nowhere: decoding odd files
+// does not litter stderr.
+void dropMessage(const char*, void*) { }
+int ignoreError(int, void*)
+{
+    return OPENMPT_ERROR_FUNC_RESULT_NONE;
+}
 
+struct ModuleDestroy {
+    void operator()(openmpt_module* decoder) const { Openmpt::get()->module_destroy(decoder); }
+};
+
+struct LoadedModule {
     // The decoder is built on the module's own thread: that takes a few
     // milliseconds, and the first time in a process over ten (libopenmpt
     // computes its resampling tables), which the program's start need not
     // wait for. Until it is there the module plays silence.
     std::mutex lock;
-    std::unique_ptr<openmpt::module> decoder; // guarded by lock
+    std::unique_ptr<openmpt_module, ModuleDestroy> decoder; // guarded by lock
     bool playRequested = false;               // guarded by lock
     bool loopSong = false;                    // guarded by lock
     std::thread builder;
@@ -89,8 +97,8 @@ struct LoadedModule {
     // Under the lock: start from the beginning, repeating or not.
     void rewind()
     {
-        decoder->set_repeat_count(loopSong ? -1 : 0);
-        decoder->set_position_order_row(0, 0);
+        Openmpt::get()->module_set_repeat_count(decoder.get(), loopSong ? -1 : 0);
+        Openmpt::get()->module_set_position_order_row(decoder.get(), 0, 0);
     }
 };
 
@@ -191,14 +199,9 @@ void SDLCALL render(void* userdata, Uint8* stream, int length)
     const std::lock_guard<std::mutex> playGuard(lib->playLock);
     if (LoadedModule* playing = lib->playing) {
         const std::lock_guard<std::mutex> guard(playing->lock);
-        if (playing->decoder) {
-            try {
-                rendered = playing->decoder->read_interleaved_stereo(OutputRate, frames, reinterpret_cast<std::int16_t*>(stream));
-            } catch (...) {
-                // Nothing may leave SDL's thread; a failing decoder just goes quiet.
-                rendered = 0;
-            }
-        }
+        if (playing->decoder)
+            rendered = Openmpt::get()->module_read_interleaved_stereo(playing->decoder.get(), OutputRate, frames,
+                reinterpret_cast<std::int16_t*>(stream));
     }
     // A song that ended (played without the loop flag) or no song: silence.
     std::memset(stream + rendered * frameBytes, 0, size_t(length) - rendered * frameBytes);
@@ -451,16 +454,16 @@ MIDASmodule MIDASloadModule(const char* fileName)
         return nullptr;
     }
 
-    // What the decoder would refuse is refused here, from the file's header
-    // (the check throws on data it cannot even look at, an empty file say).
-    bool recognised = false;
-    try {
-        recognised = openmpt::probe_file_header(openmpt::probe_file_header_flags_default2, bytes.data(), bytes.size())
-            == openmpt::probe_file_header_result_success;
-    } catch (const std::exception&) {
-        recognised = false;
+    const Openmpt* mpt = Openmpt::get();
+    if (!mpt) {
+        fail(MIDAS_ERR_SOUND_SYSTEM, Openmpt::why());
+        return nullptr;
     }
-    if (!recognised) {
+    // What the decoder would refuse is refused here, from the file's header
+    // (an empty file, say, which it cannot even look at, is refused too).
+    if (mpt->probe_file_header(OPENMPT_PROBE_FILE_HEADER_FLAGS_DEFAULT, bytes.data(), bytes.size(), bytes.size(), dropMessage,
+            nullptr, ignoreError, nullptr, nullptr, nullptr)
+        != OPENMPT_PROBE_FILE_HEADER_RESULT_SUCCESS) {
         fail(MIDAS_ERR_INVALID_MODULE);
         return nullptr;
     }
@@ -477,12 +480,10 @@ MIDASmodule MIDASloadModule(const char* fileName)
         // Behind the program's own start on a busy machine: a lower priority
         // for this thread alone (a best effort: at worst it keeps the usual one).
         (void)::setpriority(PRIO_PROCESS, id_t(::gettid()), 10);
-        std::unique_ptr<openmpt::module> decoder;
-        try {
-            decoder = std::make_unique<openmpt::module>(data, m->log);
-        } catch (...) {
+        std::unique_ptr<openmpt_module, ModuleDestroy> decoder(Openmpt::get()->module_create_from_memory2(
+            data.data(), data.size(), dropMessage, nullptr, ignoreError, nullptr, nullptr, nullptr, nullptr));
+        if (!decoder)
             return; // a module the header check let through but that does not decode stays silent
-        }
         const std::lock_guard<std::mutex> guard(m->lock);
         m->decoder = std::move(decoder);
         if (m->playRequested)
