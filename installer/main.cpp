@@ -38,7 +38,17 @@ int main(int argc, char* argv[])
         FontConfiguration::load();
         Openmpt::get();
     });
+    // The banner repaints its strip a hundred times a second. Through shared
+    // memory each repaint first waits for the display server to have read
+    // the last one, a round trip that also wakes the connection's reader
+    // thread; sent over the connection, a strip that size needs no wait.
+    // The programs the installer starts keep the usual transfer.
+    const bool transferChosen = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (!transferChosen)
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
+    if (!transferChosen)
+        qunsetenv("QT_XCB_NO_MITSHM");
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
     libraries.wait();

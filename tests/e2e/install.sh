@@ -30,6 +30,8 @@ mv "$work/medium/STARCRSR.R01" "$work/held-back.R01"
 mkdir -p "$work/bin" "$work/home"
 recorder "$work/bin/xdg-open" "$work/calls.log"
 recorder "$work/bin/wine" "$work/calls.log"
+# What the folder window's program finds of the installer's own display settings.
+echo "printf '%s\\n' \"\${QT_XCB_NO_MITSHM-unset}\" >> '$work/opener.env'" >> "$work/bin/xdg-open"
 export PATH="$work/bin:$PATH" HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 
@@ -117,6 +119,7 @@ expected=$(printf '%s\n' "--- wine" "$work/medium" "regedit" "STARCRSR.REG" "---
 recorded=$(awk '/^--- /{if (c) print c; c=$0; next} {c=c "\n" $0} END{print c}' "$work/calls.log" | sort)
 [ "$recorded" = "$(awk '/^--- /{if (c) print c; c=$0; next} {c=c "\n" $0} END{print c}' <<<"$expected" | sort)" ] \
   || fail "shell requests: $(cat "$work/calls.log")"
+[ "$(cat "$work/opener.env")" = "unset" ] || fail "the folder window inherited QT_XCB_NO_MITSHM: $(cat "$work/opener.env")"
 
 # QUIT, then ok: the program ends.
 xdotool mousemove $((mx + 100)) $((my + 200)); sleep 0.2
