@@ -35,7 +35,8 @@ constexpr qint64 BytesPerSecond = Rate * 4;
 std::vector<qint16> samplesOf(const QByteArray& raw)
 {
     std::vector<qint16> samples(size_t(raw.size()) / 2);
-    memcpy(samples.data(), raw.constData(), samples.size() * 2);
+    if (!samples.empty()) // an output file nothing was written to yet
+        memcpy(samples.data(), raw.constData(), samples.size() * 2);
     return samples;
 }
 
