@@ -9,7 +9,10 @@
 #include <algorithm>
 
 namespace {
-constexpr int FrameChecks = 500; // 10 seconds at 20 ms: a busy window manager may take a while
+// A manager that does not state its frame is asked after it now and then:
+// 20 ms after showing, then at twice the last wait, for some ten seconds
+// (a busy window manager may take a while).
+constexpr int FirstFrameCheck = 20, LastFrameCheck = 5120;
 
 // Qt's X11 window type list, read from this property of the window whenever
 // its flags are applied (the value is Qt's bit for _NET_WM_WINDOW_TYPE_TOOLBAR).
@@ -146,16 +149,17 @@ bool TForm::event(QEvent* event)
         // Made on first showing, after the window's controls, so that it
         // stays out of their order.
         if (!m_frameWatch) {
+            // Managers that state the frame are heard the moment they do.
+            FrameExtents::watch(*this, [this] { checkFrameSoon(); });
             m_frameWatch = new QTimer(this);
-            m_frameWatch->setInterval(20);
+            m_frameWatch->setSingleShot(true);
             connect(m_frameWatch, &QTimer::timeout, this, [this] {
                 checkFrame();
-                if (++m_frameChecks >= FrameChecks)
-                    m_frameWatch->stop();
+                if (m_frameWatch->interval() < LastFrameCheck)
+                    m_frameWatch->start(m_frameWatch->interval() * 2);
             });
         }
-        m_frameChecks = 0;
-        m_frameWatch->start();
+        m_frameWatch->start(FirstFrameCheck);
         break;
     case QEvent::Hide:
         m_centredThisShowing = false;

@@ -70,8 +70,7 @@ private:
     void checkFrameSoon();
     bool m_frameCheckDue = false;
     // Watches for the frame a while after showing: with static gravity the
-    // window does not move when it is framed, so no event may tell.
+    // window does not move when it is framed, so no event of Qt's may tell.
     QTimer* m_frameWatch = nullptr;
-    int m_frameChecks = 0;
     QPointer<QWidget> m_owner;
 };

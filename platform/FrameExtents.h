@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMargins>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -14,5 +15,9 @@ namespace FrameExtents {
 // Nothing when the manager has not said (no manager, one that does not
 // tell, the window not framed yet) or the display is not X11.
 std::optional<QMargins> of(const QWidget& window);
+
+// Calls `stated` each time the manager states the frame of `window` anew,
+// for as long as `window` exists. Off X11, never.
+void watch(QWidget& window, std::function<void()> stated);
 
 }
