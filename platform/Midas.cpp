@@ -1,6 +1,7 @@
 #include "Midas.h"
 
 #include "Openmpt.h"
+#include "RunTimeLibrary.h"
 
 #include <SDL.h>
 
@@ -11,13 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include <sys/resource.h>
@@ -237,33 +236,19 @@ bool loadSdl(Sdl& sdl)
     if (sdl.tried)
         return sdl.loaded;
     sdl.tried = true;
-    // Never unloaded: its threads and handlers outlive any one use.
-    void* handle = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        const char* error = ::dlerror();
-        sdl.why = error ? error : "libSDL2-2.0.so.0 not found";
-        return false;
-    }
-    bool found = true;
-    auto find = [&](auto& function, const char* name) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, name));
-        if (!function) {
-            found = false;
-            sdl.why = std::string("SDL has no ") + name;
-        }
-    };
-    find(sdl.SetHint, "SDL_SetHint");
-    find(sdl.InitSubSystem, "SDL_InitSubSystem");
-    find(sdl.QuitSubSystem, "SDL_QuitSubSystem");
-    find(sdl.GetError, "SDL_GetError");
-    find(sdl.AudioInit, "SDL_AudioInit");
-    find(sdl.AudioQuit, "SDL_AudioQuit");
-    find(sdl.OpenAudioDevice, "SDL_OpenAudioDevice");
-    find(sdl.PauseAudioDevice, "SDL_PauseAudioDevice");
-    find(sdl.CloseAudioDevice, "SDL_CloseAudioDevice");
-    find(sdl.TLSCleanup, "SDL_TLSCleanup");
-    sdl.loaded = found;
-    return found;
+    RunTimeLibrary library("libSDL2-2.0.so.0", "SDL");
+    sdl.loaded = library.find(sdl.SetHint, "SDL_SetHint")
+        && library.find(sdl.InitSubSystem, "SDL_InitSubSystem")
+        && library.find(sdl.QuitSubSystem, "SDL_QuitSubSystem")
+        && library.find(sdl.GetError, "SDL_GetError")
+        && library.find(sdl.AudioInit, "SDL_AudioInit")
+        && library.find(sdl.AudioQuit, "SDL_AudioQuit")
+        && library.find(sdl.OpenAudioDevice, "SDL_OpenAudioDevice")
+        && library.find(sdl.PauseAudioDevice, "SDL_PauseAudioDevice")
+        && library.find(sdl.CloseAudioDevice, "SDL_CloseAudioDevice")
+        && library.find(sdl.TLSCleanup, "SDL_TLSCleanup");
+    sdl.why = library.why();
+    return sdl.loaded;
 }
 
 bool audioDriverChosen()

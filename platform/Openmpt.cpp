@@ -1,43 +1,25 @@
 #include "Openmpt.h"
 
-#include <dlfcn.h>
-#include <string>
+#include "RunTimeLibrary.h"
 
 namespace {
 
-constexpr const char* LibraryName = "libopenmpt.so.0";
-
-std::string& failure()
+RunTimeLibrary& library()
 {
-    static std::string text;
-    return text;
-}
-
-template <typename Function>
-bool find(void* library, Function& function, const char* name)
-{
-    function = reinterpret_cast<Function>(::dlsym(library, name));
-    if (!function)
-        failure() = std::string(LibraryName) + " has no " + name;
-    return function != nullptr;
+    static RunTimeLibrary loaded("libopenmpt.so.0", "libopenmpt.so.0");
+    return loaded;
 }
 
 Openmpt* load()
 {
-    // Loaded once and kept: the audio thread decodes until the program ends.
-    void* library = ::dlopen(LibraryName, RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        const char* error = ::dlerror();
-        failure() = error ? error : std::string(LibraryName) + " not found";
-        return nullptr;
-    }
+    RunTimeLibrary& openmpt = library();
     static Openmpt mpt;
-    const bool complete = find(library, mpt.probe_file_header, "openmpt_probe_file_header")
-        && find(library, mpt.module_create_from_memory2, "openmpt_module_create_from_memory2")
-        && find(library, mpt.module_destroy, "openmpt_module_destroy")
-        && find(library, mpt.module_set_repeat_count, "openmpt_module_set_repeat_count")
-        && find(library, mpt.module_set_position_order_row, "openmpt_module_set_position_order_row")
-        && find(library, mpt.module_read_interleaved_stereo, "openmpt_module_read_interleaved_stereo");
+    const bool complete = openmpt.find(mpt.probe_file_header, "openmpt_probe_file_header")
+        && openmpt.find(mpt.module_create_from_memory2, "openmpt_module_create_from_memory2")
+        && openmpt.find(mpt.module_destroy, "openmpt_module_destroy")
+        && openmpt.find(mpt.module_set_repeat_count, "openmpt_module_set_repeat_count")
+        && openmpt.find(mpt.module_set_position_order_row, "openmpt_module_set_position_order_row")
+        && openmpt.find(mpt.module_read_interleaved_stereo, "openmpt_module_read_interleaved_stereo");
     return complete ? &mpt : nullptr;
 }
 
@@ -51,5 +33,5 @@ const Openmpt* Openmpt::get()
 
 const char* Openmpt::why()
 {
-    return get() ? "" : failure().c_str();
+    return get() ? "" : library().why().c_str();
 }
