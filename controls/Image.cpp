@@ -1,9 +1,11 @@
 #include "Image.h"
 
-#include <QBitmap>
-#include <QImageReader>
+#include "StoredPixels.h"
+
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResource>
+#include <utility>
 
 TImage::TImage(QWidget* parent)
     : QWidget(parent)
@@ -13,12 +15,8 @@ TImage::TImage(QWidget* parent)
 
 QImage TImage::artwork(const QString& resource)
 {
-    // Read as what it is: left to guess, the reader would first load every
-    // image plugin to ask whether it knows the file better, about half a
-    // millisecond of the main window's start.
-    QImageReader reader(resource, "bmp");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
+    const QResource stored(resource);
+    return StoredPixels::decode(stored.data(), stored.size());
 }
 
 void TImage::setPicture(const QImage& picture)
@@ -36,20 +34,20 @@ void TImage::setTransparent(bool on)
 void TImage::prepare()
 {
     if (m_picture.isNull()) {
-        m_shown = QPixmap();
+        m_shown = QImage();
     } else if (m_transparent) {
-        const QImage argb = m_picture.convertToFormat(QImage::Format_ARGB32);
-        const QRgb key = argb.pixel(0, argb.height() - 1);
-        QImage cut = argb;
+        QImage cut = m_picture.convertToFormat(QImage::Format_ARGB32);
+        const QRgb key = cut.pixel(0, cut.height() - 1);
         for (int y = 0; y < cut.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(cut.scanLine(y));
             for (int x = 0; x < cut.width(); ++x)
                 if (line[x] == key)
                     line[x] = qRgba(0, 0, 0, 0);
         }
-        m_shown = QPixmap::fromImage(cut);
+        // Premultiplied (in place), as the painter draws it without converting.
+        m_shown = std::move(cut).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     } else {
-        m_shown = QPixmap::fromImage(m_picture);
+        m_shown = m_picture; // shared, not copied
     }
     update();
 }
@@ -59,7 +57,7 @@ void TImage::paintEvent(QPaintEvent*)
     if (m_shown.isNull())
         return;
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_shown);
+    painter.drawImage(0, 0, m_shown);
 }
 
 void TImage::mouseMoveEvent(QMouseEvent* event)

@@ -14,7 +14,8 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* parent = nullptr);
 
-    // One of the program's own pictures, a BMP among its resources.
+    // One of the program's own pictures, among its resources in the form
+    // StoredPixels.h describes; a null picture when there is none.
     static QImage artwork(const QString& resource);
 
     const QImage& picture() const { return m_picture; }
@@ -35,6 +36,6 @@ private:
     void prepare();
 
     QImage m_picture;
-    QPixmap m_shown; // m_picture with the transparent colour cut out
+    QImage m_shown; // m_picture with the transparent colour cut out
     bool m_transparent = false;
 };

@@ -23,7 +23,7 @@ MainWindowPictures MainWindowPictures::read()
 {
     // The resources live in a static library: nothing would pull them in.
     Q_INIT_RESOURCE(installer);
-    auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name) + QStringLiteral(".bmp")); };
+    auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name)); };
     return { art("background"), { art("row1"), art("row2"), art("row3") }, { art("row1lit"), art("row2lit"), art("row3lit") },
         art("glyphs") };
 }

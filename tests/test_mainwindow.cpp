@@ -1,6 +1,8 @@
 // The installer's main window: start-up from a release folder, the install
 // description's values in their holders, the title, the menu rows.
 #include "Application.h"
+#include "Image.h"
+#include "StoredPixels.h"
 #include "FileNames.h"
 #include "TestSupport.h"
 #include "Unit1.h"
@@ -10,7 +12,10 @@
 #include "Unit5.h"
 #include "Unit6.h"
 
+#include <QResource>
 #include <QtTest>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <sys/stat.h>
@@ -340,7 +345,7 @@ private slots:
         std::shared_future<MainWindowPictures> reading = std::async(std::launch::async, MainWindowPictures::read).share();
         const MainWindowPictures& there = reading.get();
         QCOMPARE(there.background.size(), QSize(450, 344));
-        QCOMPARE(there.glyphs.format(), QImage::Format_Indexed8);
+        QCOMPARE(there.glyphs.size(), QSize(696, 50));
         QCOMPARE(there.background, here.background);
         QCOMPARE(there.glyphs, here.glyphs);
         for (int row = 0; row < 3; ++row) {
@@ -363,6 +368,63 @@ private slots:
         QCOMPARE(Form1->Image7->picture(), marked.litRows[2]);
         QCOMPARE(Form1->Image2->picture(), here.rows[0]);
         QCOMPARE(Form1->imgsource->picture(), here.glyphs);
+    }
+
+    // Every picture the programs compile in is its BMP pixel for pixel, and
+    // is shown from the program's own bytes: no decoding, no copy.
+    void artworkIsItsBmpShownInPlace()
+    {
+        const QDir assets(QStringLiteral(MERIK_SOURCE_DIR "/assets"));
+        const QStringList pictures = assets.entryList({ QStringLiteral("*.bmp") }, QDir::Files);
+        QVERIFY(pictures.size() >= 14);
+        for (const QString& name : pictures) {
+            const QString stem = QFileInfo(name).completeBaseName();
+            if (stem == QLatin1String("launcher_background"))
+                continue; // the launcher's, compiled into the launcher only
+            const QImage source(assets.filePath(name), "BMP");
+            QVERIFY2(!source.isNull(), qPrintable(name));
+            const QImage shown = TImage::artwork(QStringLiteral(":/art/") + stem);
+            QVERIFY2(!shown.isNull(), qPrintable(stem));
+            QCOMPARE(shown.size(), source.size());
+            QCOMPARE(shown, source.convertToFormat(QImage::Format_RGB32));
+            const QResource stored(QStringLiteral(":/art/") + stem);
+            QVERIFY2(shown.constBits() == stored.data() + StoredPixels::HeaderSize, qPrintable(stem));
+        }
+        QVERIFY(TImage::artwork(QStringLiteral(":/art/no-such-picture")).isNull());
+    }
+
+    // Bytes that do not hold a whole picture give none: a cut-off or
+    // mislabelled resource cannot be read past its end. Bytes off the
+    // 4-byte grid are copied.
+    void storedPixelsRefuseWhatTheyDoNotHold()
+    {
+        QImage picture(3, 2, QImage::Format_RGB32);
+        picture.fill(qRgb(10, 20, 30));
+        picture.setPixel(2, 1, qRgb(200, 100, 0));
+        const QByteArray good = StoredPixels::encode(picture);
+        QCOMPARE(good.size(), StoredPixels::HeaderSize + 3 * 2 * 4);
+        const auto decode = [](const QByteArray& bytes) {
+            return StoredPixels::decode(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size());
+        };
+        QCOMPARE(decode(good), picture);
+        QVERIFY(decode(good.left(good.size() - 1)).isNull());
+        QVERIFY(decode(good + 'x').isNull());
+        QVERIFY(decode(good.left(StoredPixels::HeaderSize - 1)).isNull());
+        QByteArray wrongMarker = good;
+        wrongMarker[0] = 'B';
+        QVERIFY(decode(wrongMarker).isNull());
+        QByteArray huge = good;
+        const std::uint32_t side = 0x40000000u;
+        std::memcpy(huge.data() + 8, &side, sizeof side);
+        QVERIFY(decode(huge).isNull());
+        QVERIFY(StoredPixels::decode(nullptr, 100).isNull());
+
+        QByteArray offGrid(1, '\0');
+        offGrid += good;
+        const uchar* start = reinterpret_cast<const uchar*>(offGrid.constData()) + 1;
+        const QImage copied = StoredPixels::decode(start, good.size());
+        QCOMPARE(copied, picture);
+        QVERIFY(copied.constBits() != start + StoredPixels::HeaderSize);
     }
 
     void windowGeometryAndInitialState()
