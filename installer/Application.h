@@ -2,31 +2,15 @@
 // living until the program ends.
 #pragma once
 
-#include <QImage>
 #include <QString>
-#include <future>
 
 class QWidget;
-
-// The main window's pictures from the program's artwork. The program start
-// reads them on another thread while the main window builds its controls.
-struct MainWindowPictures {
-    QImage background;
-    QImage rows[3];
-    QImage litRows[3];
-    QImage glyphs; // the bitmap font's glyph strip
-
-    static MainWindowPictures read();
-};
 
 struct InstallerSetup {
     // The folder that holds the installer program: install.ini is read here.
     QString programFolder;
     // The music module among the program's resources.
     QString musicResource = QStringLiteral(":/MODULE/MERIK");
-    // The main window's pictures, being read on another thread; without
-    // them the window reads its pictures itself.
-    std::shared_future<MainWindowPictures> pictures {};
 };
 
 // Creates TForm1 .. TForm6 in this order into Form1 .. Form6; only the main

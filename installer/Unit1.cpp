@@ -19,15 +19,6 @@
 
 TForm1* Form1 = nullptr;
 
-MainWindowPictures MainWindowPictures::read()
-{
-    // The resources live in a static library: nothing would pull them in.
-    Q_INIT_RESOURCE(installer);
-    auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name)); };
-    return { art("background"), { art("row1"), art("row2"), art("row3") }, { art("row1lit"), art("row2lit"), art("row3lit") },
-        art("glyphs") };
-}
-
 TForm1::TForm1(QWidget* parent)
     : TForm(Frame::None, QSize(452, 345), parent)
 {
@@ -59,16 +50,15 @@ TForm1::TForm1(QWidget* parent)
         // A start directory removed a moment before has no name any more:
         // the report says so, and the window still appears.
         ErrorReport::guarded([this] { m_sourceDirectory = FileNames::decode(CurrentDirectory::get()); });
-        const auto& reading = CurrentSetup().pictures;
-        const MainWindowPictures pictures = reading.valid() ? reading.get() : MainWindowPictures::read();
-        Image1->setPicture(pictures.background);
-        Image2->setPicture(pictures.rows[0]);
-        Image3->setPicture(pictures.rows[1]);
-        Image4->setPicture(pictures.rows[2]);
-        Image5->setPicture(pictures.litRows[0]);
-        Image6->setPicture(pictures.litRows[1]);
-        Image7->setPicture(pictures.litRows[2]);
-        imgsource->setPicture(pictures.glyphs);
+        const auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name)); };
+        Image1->setPicture(art("background"));
+        Image2->setPicture(art("row1"));
+        Image3->setPicture(art("row2"));
+        Image4->setPicture(art("row3"));
+        Image5->setPicture(art("row1lit"));
+        Image6->setPicture(art("row2lit"));
+        Image7->setPicture(art("row3lit"));
+        imgsource->setPicture(art("glyphs"));
         LabelFrom->adjustSize();
         loading.finish();
     }

@@ -52,11 +52,7 @@ int main(int argc, char* argv[])
     // The name, not the display name: X11 would append a display name to every window title.
     QApplication::setApplicationName(QStringLiteral("MERIK-Installer"));
     libraries.wait();
-    // The pictures are read meanwhile the main window builds its controls
-    // (not earlier: Qt's image reader is not safe while the application is
-    // being constructed).
-    InstallerSetup setup { FileNames::programFolder() };
-    setup.pictures = startOnThread(MainWindowPictures::read).share();
+    const InstallerSetup setup { FileNames::programFolder() };
     // The music starts with the main window, but its threads wait until the
     // windows are made: on a two-core machine they held the first frame back
     // by a quarter.

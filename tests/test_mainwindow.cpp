@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -336,38 +335,28 @@ private slots:
         QCOMPARE(title.pixel(0, 44), strip.pixel(672, 44));
     }
 
-    // The program start reads the pictures on another thread while the
-    // window builds its controls: read there, they are the artwork pixel
-    // for pixel, and the window shows the ones it is given.
-    void picturesReadOnAnotherThread()
+    // The main window shows its artwork: each picture control the picture
+    // of its name, the lit rows unlike the plain ones.
+    void mainWindowShowsItsArtwork()
     {
-        const MainWindowPictures here = MainWindowPictures::read();
-        std::shared_future<MainWindowPictures> reading = std::async(std::launch::async, MainWindowPictures::read).share();
-        const MainWindowPictures& there = reading.get();
-        QCOMPARE(there.background.size(), QSize(450, 344));
-        QCOMPARE(there.glyphs.size(), QSize(696, 50));
-        QCOMPARE(there.background, here.background);
-        QCOMPARE(there.glyphs, here.glyphs);
-        for (int row = 0; row < 3; ++row) {
-            QVERIFY(!there.rows[row].isNull());
-            QCOMPARE(there.rows[row], here.rows[row]);
-            QCOMPARE(there.litRows[row], here.litRows[row]);
-            QVERIFY(there.rows[row] != there.litRows[row]);
-        }
-
-        MainWindowPictures marked = there;
-        marked.background.fill(Qt::darkCyan);
-        marked.litRows[2].fill(Qt::yellow);
-        InstallerSetup setup { m_program.path() };
-        setup.pictures = std::async(std::launch::deferred, [marked] { return marked; }).share();
         const QByteArray file = lines(CompleteFile);
         DialogRecorder boxes;
         writeFile(m_program.filePath("install.ini"), file);
-        CreateInstallerWindows(setup);
-        QCOMPARE(Form1->Image1->picture(), marked.background);
-        QCOMPARE(Form1->Image7->picture(), marked.litRows[2]);
-        QCOMPARE(Form1->Image2->picture(), here.rows[0]);
-        QCOMPARE(Form1->imgsource->picture(), here.glyphs);
+        CreateInstallerWindows(InstallerSetup { m_program.path() });
+        const auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name)); };
+        QCOMPARE(Form1->Image1->picture().size(), QSize(450, 344));
+        QCOMPARE(Form1->Image1->picture(), art("background"));
+        QCOMPARE(Form1->imgsource->picture().size(), QSize(696, 50));
+        QCOMPARE(Form1->imgsource->picture(), art("glyphs"));
+        const TImage* plain[] = { Form1->Image2, Form1->Image3, Form1->Image4 };
+        const TImage* lit[] = { Form1->Image5, Form1->Image6, Form1->Image7 };
+        const char* plainNames[] = { "row1", "row2", "row3" };
+        const char* litNames[] = { "row1lit", "row2lit", "row3lit" };
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(plain[row]->picture(), art(plainNames[row]));
+            QCOMPARE(lit[row]->picture(), art(litNames[row]));
+            QVERIFY(plain[row]->picture() != lit[row]->picture());
+        }
     }
 
     // Every picture the programs compile in is its BMP pixel for pixel, and
