@@ -14,7 +14,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: bake_artwork IN.bmp OUT\n");
         return 2;
     }
-    const QImage picture = QImage(QString::fromLocal8Bit(argv[1]), "BMP").convertToFormat(StoredPixels::Format);
+    const QImage picture = QImage(QString::fromLocal8Bit(argv[1]), "BMP");
     if (picture.isNull()) {
         std::fprintf(stderr, "bake_artwork: cannot read %s\n", argv[1]);
         return 1;

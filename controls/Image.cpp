@@ -13,9 +13,9 @@ TImage::TImage(QWidget* parent)
     setMouseTracking(true);
 }
 
-QImage TImage::artwork(const QString& resource)
+QImage TImage::artwork(const QString& name)
 {
-    const QResource stored(resource);
+    const QResource stored(QStringLiteral(":/art/") + name);
     return StoredPixels::decode(stored.data(), stored.size());
 }
 

@@ -14,9 +14,10 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* parent = nullptr);
 
-    // One of the program's own pictures, among its resources in the form
-    // StoredPixels.h describes; a null picture when there is none.
-    static QImage artwork(const QString& resource);
+    // One of the program's own pictures by name ("background"), compiled in
+    // under :/art/ in the form StoredPixels.h describes; a null picture when
+    // there is none.
+    static QImage artwork(const QString& name);
 
     const QImage& picture() const { return m_picture; }
     void setPicture(const QImage& picture);

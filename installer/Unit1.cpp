@@ -50,15 +50,14 @@ TForm1::TForm1(QWidget* parent)
         // A start directory removed a moment before has no name any more:
         // the report says so, and the window still appears.
         ErrorReport::guarded([this] { m_sourceDirectory = FileNames::decode(CurrentDirectory::get()); });
-        const auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name)); };
-        Image1->setPicture(art("background"));
-        Image2->setPicture(art("row1"));
-        Image3->setPicture(art("row2"));
-        Image4->setPicture(art("row3"));
-        Image5->setPicture(art("row1lit"));
-        Image6->setPicture(art("row2lit"));
-        Image7->setPicture(art("row3lit"));
-        imgsource->setPicture(art("glyphs"));
+        Image1->setPicture(TImage::artwork(QStringLiteral("background")));
+        Image2->setPicture(TImage::artwork(QStringLiteral("row1")));
+        Image3->setPicture(TImage::artwork(QStringLiteral("row2")));
+        Image4->setPicture(TImage::artwork(QStringLiteral("row3")));
+        Image5->setPicture(TImage::artwork(QStringLiteral("row1lit")));
+        Image6->setPicture(TImage::artwork(QStringLiteral("row2lit")));
+        Image7->setPicture(TImage::artwork(QStringLiteral("row3lit")));
+        imgsource->setPicture(TImage::artwork(QStringLiteral("glyphs")));
         LabelFrom->adjustSize();
         loading.finish();
     }

@@ -60,8 +60,8 @@ TForm2::TForm2(QWidget* parent)
         DefinitionLoading loading;
         setupUi(this);
         setObjectName(QStringLiteral("Form2"));
-        Image1->setPicture(TImage::artwork(QStringLiteral(":/art/chooser_title")));
-        Image2->setPicture(TImage::artwork(QStringLiteral(":/art/chooser_footer")));
+        Image1->setPicture(TImage::artwork(QStringLiteral("chooser_title")));
+        Image2->setPicture(TImage::artwork(QStringLiteral("chooser_footer")));
         darken(DriveComboBox1);
         darken(DirectoryListBox1);
         DirectoryListBox1->setDrives(DriveComboBox1->drives());

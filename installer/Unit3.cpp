@@ -17,7 +17,7 @@ TForm3::TForm3(QWidget* parent)
         DefinitionLoading loading;
         setupUi(this);
         setObjectName(QStringLiteral("Form3"));
-        Image2->setPicture(TImage::artwork(QStringLiteral(":/art/prompt_footer")));
+        Image2->setPicture(TImage::artwork(QStringLiteral("prompt_footer")));
         for (TLabel* label : { Label1, Label2, Label3 })
             label->adjustSize();
         loading.finish();

@@ -60,8 +60,8 @@ TForm4::TForm4(QWidget* parent)
     {
         DefinitionLoading loading;
         setupUi(this);
-        Image1->setPicture(TImage::artwork(QStringLiteral(":/art/extract_title")));
-        Image2->setPicture(TImage::artwork(QStringLiteral(":/art/extract_footer")));
+        Image1->setPicture(TImage::artwork(QStringLiteral("extract_title")));
+        Image2->setPicture(TImage::artwork(QStringLiteral("extract_footer")));
         Label3->adjustSize();
         Label2->adjustSize();
         ProgressBar1->setStyleSheet(QStringLiteral(

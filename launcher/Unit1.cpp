@@ -61,7 +61,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
         button->setAutoDefault(true);
         button->installEventFilter(this);
     }
-    Image1->setPicture(TImage::artwork(QStringLiteral(":/art/launcher_background")));
+    Image1->setPicture(TImage::artwork(QStringLiteral("launcher_background")));
     // A tool window alone would not end the program when it closes.
     setAttribute(Qt::WA_QuitOnClose, true);
 

@@ -343,7 +343,7 @@ private slots:
         DialogRecorder boxes;
         writeFile(m_program.filePath("install.ini"), file);
         CreateInstallerWindows(InstallerSetup { m_program.path() });
-        const auto art = [](const char* name) { return TImage::artwork(QStringLiteral(":/art/") + QLatin1String(name)); };
+        const auto art = [](const char* name) { return TImage::artwork(QLatin1String(name)); };
         QCOMPARE(Form1->Image1->picture().size(), QSize(450, 344));
         QCOMPARE(Form1->Image1->picture(), art("background"));
         QCOMPARE(Form1->imgsource->picture().size(), QSize(696, 50));
@@ -372,14 +372,14 @@ private slots:
                 continue; // the launcher's, compiled into the launcher only
             const QImage source(assets.filePath(name), "BMP");
             QVERIFY2(!source.isNull(), qPrintable(name));
-            const QImage shown = TImage::artwork(QStringLiteral(":/art/") + stem);
+            const QImage shown = TImage::artwork(stem);
             QVERIFY2(!shown.isNull(), qPrintable(stem));
             QCOMPARE(shown.size(), source.size());
             QCOMPARE(shown, source.convertToFormat(QImage::Format_RGB32));
             const QResource stored(QStringLiteral(":/art/") + stem);
             QVERIFY2(shown.constBits() == stored.data() + StoredPixels::HeaderSize, qPrintable(stem));
         }
-        QVERIFY(TImage::artwork(QStringLiteral(":/art/no-such-picture")).isNull());
+        QVERIFY(TImage::artwork(QStringLiteral("no-such-picture")).isNull());
     }
 
     // Bytes that do not hold a whole picture give none: a cut-off or
