@@ -2,13 +2,16 @@
 // stepping: CPU time of the whole process (every thread) per second of wall
 // time, each thread's share, and the intervals between the banner's steps.
 //
-//   bench_idle [--seconds 20] [--rounds 3] [--installer PATH]
+//   bench_idle [--seconds 20] [--rounds 3] [--installer PATH] [--plain PATH]
 //
 // Needs a display (bench/bench_idle.sh runs it under Xvfb). Each round runs
-// two children one after the other: the real installer program (its CPU read
-// from /proc, after two seconds to settle), and the same windows made the
-// way the program makes them in a process that also records the banner's
-// step intervals. Medians over the rounds.
+// three children one after the other: the real installer program (its CPU
+// read from /proc, after two seconds to settle); the yardstick, a plain Qt
+// window that repaints a strip of the banner's size every 10 ms
+// (bench_plain_window --strip, on the same image transfer the installer
+// picks), read the same way; and the installer's windows made the way the
+// program makes them in a process that also records the banner's step
+// intervals. Medians over the rounds.
 #include "Application.h"
 #include "Banner.h"
 #include "ScratchFolder.h"
@@ -92,11 +95,11 @@ std::map<std::string, long> threadTicks(pid_t pid)
 }
 
 // The real program: whole-process share and each thread's, in percent of one core.
-std::map<std::string, double> measureProgram(const std::string& installer, double seconds)
+std::map<std::string, double> measureProgram(const std::string& program, const char* argument, double seconds)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::execl(installer.c_str(), installer.c_str(), nullptr);
+        ::execl(program.c_str(), program.c_str(), argument, nullptr);
         _exit(127);
     }
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -181,6 +184,7 @@ int main(int argc, char** argv)
     double seconds = 20;
     int rounds = 3;
     std::string installer = MERIK_BINARY_DIR "/installer/installer";
+    std::string plain = MERIK_BINARY_DIR "/bench/bench_plain_window";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
         if (key == "--seconds")
@@ -189,6 +193,8 @@ int main(int argc, char** argv)
             rounds = std::stoi(value);
         else if (key == "--installer")
             installer = value;
+        else if (key == "--plain")
+            plain = value;
         else {
             std::fprintf(stderr, "bench_idle: unknown option %s\n", key.c_str());
             return 2;
@@ -205,12 +211,15 @@ int main(int argc, char** argv)
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     const std::string report = work + "/report";
 
-    std::vector<double> program, steps, medians, p99s, maxima;
+    std::vector<double> program, yardstick, steps, medians, p99s, maxima;
     std::map<std::string, std::vector<double>> threads;
     int pixels = 0;
     for (int round = 0; round < rounds; ++round) {
-        const auto shares = measureProgram(work + "/installer", seconds);
+        const auto shares = measureProgram(work + "/installer", nullptr, seconds);
         program.push_back(shares.at(""));
+        ::setenv("QT_XCB_NO_MITSHM", "1", 1);
+        yardstick.push_back(measureProgram(plain, "--strip", seconds).at(""));
+        ::unsetenv("QT_XCB_NO_MITSHM");
         std::string perThread;
         for (const auto& [name, share] : shares) {
             if (name.empty())
@@ -239,18 +248,21 @@ int main(int argc, char** argv)
         p99s.push_back(p99);
         maxima.push_back(max);
         std::fprintf(stderr,
-            "round %d: installer %.2f%% of one core (threads:%s); windows with timed steps %.2f%%, %zu steps of %d px, "
-            "interval median %.2f ms, p99 %.2f ms, max %.2f ms\n",
-            round + 1, shares.at(""), perThread.c_str(), cpu, count, pixels, med, p99, max);
+            "round %d: installer %.2f%% of one core (threads:%s); plain Qt strip %.2f%%; windows with timed steps "
+            "%.2f%%, %zu steps of %d px, interval median %.2f ms, p99 %.2f ms, max %.2f ms\n",
+            round + 1, shares.at(""), perThread.c_str(), yardstick.back(), cpu, count, pixels, med, p99, max);
     }
     std::string perThread;
     for (const auto& [name, values] : threads)
         perThread += " " + name + " " + std::to_string(median(values)).substr(0, 5) + "%";
     std::printf("bench_idle: %d rounds of %.0f s, medians: installer %.2f%% of one core (range %.2f..%.2f; threads:%s); "
+                "plain Qt strip %.2f%% (range %.2f..%.2f), installer / plain %.2f; "
                 "banner steps of %d px, interval median %.2f ms (range %.2f..%.2f), p99 %.2f ms, max %.2f ms; the same "
                 "windows in the timing process %.2f%%\n",
         rounds, seconds, median(program), *std::min_element(program.begin(), program.end()),
-        *std::max_element(program.begin(), program.end()), perThread.c_str(), pixels, median(medians),
+        *std::max_element(program.begin(), program.end()), perThread.c_str(), median(yardstick),
+        *std::min_element(yardstick.begin(), yardstick.end()), *std::max_element(yardstick.begin(), yardstick.end()),
+        median(yardstick) > 0 ? median(program) / median(yardstick) : 0.0, pixels, median(medians),
         *std::min_element(medians.begin(), medians.end()), *std::max_element(medians.begin(), medians.end()),
         median(p99s), median(maxima), median(steps));
     return 0;
