@@ -19,6 +19,9 @@ using Rar::BlockKind;
 
 // One read never moves more than the data callback gets at once.
 constexpr size_t kDataBufferSize = 64 * 1024;
+// Headers and small entries are read this much at a time: a set of many
+// small files would otherwise cost several reads of a few bytes each.
+constexpr size_t kReadAheadSize = 64 * 1024;
 constexpr uint64_t kMaxCommentSize = 1024 * 1024;
 constexpr int kMaxBlocksBeforeFirstEntry = 64;
 
@@ -226,6 +229,24 @@ RarVolumeStream::~RarVolumeStream()
         ::close(m_fd);
 }
 
+ssize_t RarVolumeStream::readVolume(unsigned char* buffer, size_t size, uint64_t pos)
+{
+    if (size >= kReadAheadSize)
+        return preadFully(m_fd, buffer, size, pos);
+    if (pos < m_aheadPos || pos + size > m_aheadPos + m_aheadSize) {
+        m_ahead.resize(kReadAheadSize);
+        m_aheadSize = 0;
+        const ssize_t n = preadFully(m_fd, m_ahead.data(), m_ahead.size(), pos);
+        if (n < 0)
+            return -1;
+        m_aheadPos = pos;
+        m_aheadSize = size_t(n);
+    }
+    const size_t n = size_t(std::min<uint64_t>(size, m_aheadPos + m_aheadSize - pos));
+    std::memcpy(buffer, m_ahead.data() + (pos - m_aheadPos), n);
+    return ssize_t(n);
+}
+
 bool RarVolumeStream::fail(int code)
 {
     if (m_error == 0)
@@ -242,7 +263,7 @@ int RarVolumeStream::open(const std::string& firstVolumePath)
     m_volumePath = m_firstPath;
 
     unsigned char signature[Rar::kMaxSignatureSize] = {};
-    const ssize_t n = preadFully(m_fd, signature, sizeof signature, 0);
+    const ssize_t n = readVolume(signature, sizeof signature, 0);
     if (n < 0)
         return ERAR_EOPEN;
     m_format = Rar::detectSignature(signature, size_t(n));
@@ -250,7 +271,7 @@ int RarVolumeStream::open(const std::string& firstVolumePath)
     if (m_format == Rar::Format::None && !findSelfExtractingStart(m_fd, m_volumeSize, start, m_format))
         return ERAR_BAD_ARCHIVE;
     m_pos = start + Rar::signatureSize(m_format);
-    if (start > 0 && preadFully(m_fd, signature, Rar::signatureSize(m_format), start) < 0)
+    if (start > 0 && readVolume(signature, Rar::signatureSize(m_format), start) < 0)
         return ERAR_EOPEN;
     append(signature, Rar::signatureSize(m_format));
 
@@ -303,7 +324,7 @@ void RarVolumeStream::readComment()
             if (b.dataSize > kMaxCommentSize || b.dataSize > m_volumeSize - std::min(m_volumeSize, dataStart))
                 return;
             std::string packed(size_t(b.dataSize), '\0');
-            if (preadFully(m_fd, reinterpret_cast<unsigned char*>(packed.data()), packed.size(), dataStart) != ssize_t(packed.size()))
+            if (readVolume(reinterpret_cast<unsigned char*>(packed.data()), packed.size(), dataStart) != ssize_t(packed.size()))
                 return;
             std::optional<std::string> text;
             if (b.encrypted) {
@@ -341,10 +362,17 @@ RarVolumeStream::Peeked RarVolumeStream::peekAt(uint64_t pos)
         const size_t n = size_t(std::min<uint64_t>(want, avail));
         if (m_header.size() < n)
             m_header.resize(n);
-        const ssize_t got = preadFully(m_fd, m_header.data(), n, pos);
+        const ssize_t got = readVolume(m_header.data(), n, pos);
         if (got < 0) {
             result.status = Rar::ParseStatus::Bad;
             result.readError = true;
+            return result;
+        }
+        if (size_t(got) < n) {
+            // The volume is shorter than when it was opened: asking again
+            // would get no more.
+            result.status = Rar::ParseStatus::Bad;
+            result.truncated = true;
             return result;
         }
         size_t needed = 0;
@@ -461,6 +489,7 @@ bool RarVolumeStream::switchVolume(bool askWhenMissing, bool passHeaders)
     }
     ::close(m_fd);
     m_fd = fd;
+    m_aheadSize = 0;
     m_volumePath = path;
     m_volumeIndex = next;
     m_volumeSize = size;
@@ -474,7 +503,7 @@ bool RarVolumeStream::switchVolume(bool askWhenMissing, bool passHeaders)
     }
 
     unsigned char signature[Rar::kMaxSignatureSize] = {};
-    const ssize_t n = preadFully(m_fd, signature, sizeof signature, 0);
+    const ssize_t n = readVolume(signature, sizeof signature, 0);
     if (n < 0)
         return fail(ERAR_EREAD);
     if (Rar::detectSignature(signature, size_t(n)) != m_format)
@@ -515,7 +544,7 @@ ssize_t RarVolumeStream::read(const void** buffer)
                 continue;
             }
             const size_t want = size_t(std::min<uint64_t>(m_dataLeft, m_data.size()));
-            const ssize_t n = preadFully(m_fd, m_data.data(), want, m_pos);
+            const ssize_t n = readVolume(m_data.data(), want, m_pos);
             if (n < 0)
                 return fail(ERAR_EREAD), -1;
             if (n == 0)
@@ -550,7 +579,7 @@ ssize_t RarVolumeStream::readEntryData(const void** buffer, bool skip)
                 return ssize_t(std::min<uint64_t>(n, SSIZE_MAX));
             }
             const size_t want = size_t(std::min<uint64_t>(m_dataLeft, m_data.size()));
-            const ssize_t n = preadFully(m_fd, m_data.data(), want, m_pos);
+            const ssize_t n = readVolume(m_data.data(), want, m_pos);
             if (n < 0)
                 return fail(ERAR_EREAD), -1;
             if (n == 0)

@@ -124,6 +124,8 @@ private:
     bool switchVolume(bool askWhenMissing, bool passHeaders);
     void readComment();
     bool fail(int code);
+    // Reads the current volume at `pos` as pread does, through the read-ahead.
+    ssize_t readVolume(unsigned char* buffer, size_t size, uint64_t pos);
     void append(const unsigned char* p, size_t n) { m_pending.insert(m_pending.end(), p, p + n); }
 
     std::string m_firstPath;
@@ -140,6 +142,9 @@ private:
     unsigned m_volumeIndex = 0;
     uint64_t m_volumeSize = 0;
     uint64_t m_pos = 0;
+    std::vector<unsigned char> m_ahead; // the current volume from m_aheadPos on
+    uint64_t m_aheadPos = 0;
+    size_t m_aheadSize = 0;
 
     State m_state = State::Header;
     uint64_t m_dataLeft = 0;

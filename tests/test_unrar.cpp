@@ -552,6 +552,62 @@ private slots:
         QVERIFY(QFileInfo(path("out/PLAY.SH")).isFile());
     }
 
+    // Headers and small entries are read ahead in blocks: thousands of them,
+    // with entries just below, at and above a block's size between them,
+    // put every header somewhere else relative to a block's end, also
+    // where a volume ends.
+    void manySmallEntriesAcrossReadAhead_data()
+    {
+        QTest::addColumn<quint64>("volumeSize");
+        QTest::newRow("one archive") << quint64(0);
+        QTest::newRow("volumes of 150,000 bytes") << quint64(150000);
+    }
+    void manySmallEntriesAcrossReadAhead()
+    {
+        QFETCH(quint64, volumeSize);
+        std::vector<Entry> entries;
+        const uint64_t large[] = { 65535, 65536, 65537, 200000 };
+        for (int i = 0; i < 3000; ++i) {
+            const std::string name = "D" + std::to_string(i / 100) + "/F" + std::to_string(i) + ".DAT";
+            const uint64_t size = i % 750 == 0 ? large[(i / 750) % 4] : uint64_t(i * 7919 % 300);
+            entries.push_back(patterned(name, size, i));
+        }
+        RarWriter::Options options;
+        options.volumeSize = volumeSize;
+        const WrittenSet set = writeSet(path("set"), "MANY.RAR", entries, options);
+        QVERIFY(volumeSize == 0 || set.volumes.size() > 3);
+        const Outcome outcome = runLayer(set.first, path("out"));
+        QCOMPARE(outcome.openResult, 0u);
+        QCOMPARE(outcome.endResult, ERAR_END_ARCHIVE);
+        QCOMPARE(outcome.results, QList<int>(qsizetype(entries.size()), 0));
+        QCOMPARE(tree(path("out")), expectedTree(entries));
+    }
+
+    // A volume cut short while it is read (a disk pulled, a file replaced)
+    // ends the reading at the cut, wherever the cut falls, never in a loop.
+    void volumeShortenedWhileRead()
+    {
+        std::vector<Entry> entries;
+        for (int i = 0; i < 1000; ++i)
+            entries.push_back(patterned("F" + std::to_string(i) + ".DAT", uint64_t(i * 7919 % 300), i));
+        const WrittenSet set = writeSet(path("set"), "CUT.RAR", entries, {});
+        for (qint64 cut = 70001; cut < 72000; cut += 37) {
+            const QString copy = path("cut.rar");
+            QFile::remove(copy);
+            QVERIFY(QFile::copy(set.first, copy));
+            Callbacks callbacks;
+            callbacks.data = [&](int chunk) {
+                if (chunk == 0)
+                    QFile::resize(copy, cut);
+                return 1;
+            };
+            const QString out = path("out" + QString::number(cut));
+            const Outcome outcome = runLayer(copy, out, callbacks);
+            QVERIFY2(outcome.names.size() < qsizetype(entries.size()), qPrintable(QString::number(cut)));
+            QDir(out).removeRecursively();
+        }
+    }
+
     void boundaryIsWhereLibarchiveAloneStops()
     {
         // The reason the layer carries on by itself: libarchive, given the
