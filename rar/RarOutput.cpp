@@ -398,18 +398,22 @@ int Entry::parentOf(const Components& path, size_t count, bool create)
 {
     if (m_root < 0)
         return -1;
-    Fd dir(openBeneath(m_root, ".", O_PATH | O_DIRECTORY));
-    for (size_t i = 0; i < count && dir.get() >= 0; ++i) {
+    if (count == 0)
+        return openBeneath(m_root, ".", O_PATH | O_DIRECTORY);
+    // The level reached so far; the destination itself (m_root) before the first.
+    Fd dir;
+    for (size_t i = 0; i < count; ++i) {
+        const int above = i == 0 ? m_root : dir.get();
         const std::string prefix = join(path, i + 1);
         int next = openBeneath(m_root, prefix, O_PATH | O_DIRECTORY);
         if (next < 0 && errno == ENOENT && create) {
-            if (::mkdirat(dir.get(), path[i].c_str(), 0777) == 0) {
-                Created made { Fd(::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0)), path[i] };
+            if (::mkdirat(above, path[i].c_str(), 0777) == 0) {
+                Created made { Fd(::fcntl(above, F_DUPFD_CLOEXEC, 0)), path[i] };
                 if (made.parent.get() >= 0) {
                     made.slot = claimSlot(made.parent.get(), made.name, AT_REMOVEDIR);
                     m_created.push_back(std::move(made));
                 } else {
-                    ::unlinkat(dir.get(), path[i].c_str(), AT_REMOVEDIR);
+                    ::unlinkat(above, path[i].c_str(), AT_REMOVEDIR);
                     return -1;
                 }
             } else if (errno != EEXIST) {
@@ -418,6 +422,8 @@ int Entry::parentOf(const Components& path, size_t count, bool create)
             next = openBeneath(m_root, prefix, O_PATH | O_DIRECTORY);
         }
         dir.reset(next);
+        if (dir.get() < 0)
+            return -1;
     }
     return dir.release();
 }
@@ -653,7 +659,7 @@ int Entry::commit()
         } else if (::renameat(m_parent, m_temporary.c_str(), m_parent, m_name.c_str()) != 0) {
             result = ERAR_ECREATE;
             break;
-        } else {
+        } else if (m_kind == Kind::Link) {
             // A hard link onto its own target renames nothing and keeps
             // the temporary name.
             ::unlinkat(m_parent, m_temporary.c_str(), 0);
