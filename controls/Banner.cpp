@@ -3,10 +3,12 @@
 #include "ErrorReport.h"
 #include "Errors.h"
 
+#include <QBackingStore>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 
 TBanner::TBanner(QWidget* parent)
@@ -232,7 +234,8 @@ void TBanner::scrollStep()
         else
             m_position = 0;
     }
-    repaint();
+    if (!repaintIntoWindow())
+        repaint();
     emit OnScroll(this);
 }
 
@@ -266,21 +269,74 @@ QPoint TBanner::enteringCopy() const
 void TBanner::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    if (!hasUsablePicture() || !isVisible() || width() <= 0 || height() <= 0) {
-        painter.fillRect(rect(), m_color);
+    paintFrame(painter);
+}
+
+void TBanner::paintFrame(QPainter& painter)
+{
+    painter.fillRect(rect(), m_color);
+    if (!hasUsablePicture() || !isVisible())
         return;
-    }
-    if (m_frame.size() != size())
-        m_frame = QPixmap(size());
-    m_frame.fill(m_color);
+    painter.setClipRect(rect());
+    if (m_noGap)
+        PaintWithoutGap(painter);
+    else
+        PaintWithGap(painter);
+}
+
+// A step repaints a hundred times a second. Through the widget repaint
+// nearly a third of its work is bookkeeping (dirty regions, a paint event,
+// the search for other widgets to paint); a banner plainly on its window owns
+// its pixels in the window's backing store, so the step paints and flushes
+// them itself. Anything else goes through the widget repaint.
+bool TBanner::repaintIntoWindow()
+{
+    QWidget* top = window();
+    QWindow* handle = top->windowHandle();
+    QBackingStore* store = backingStore();
+    if (!store || !handle || !handle->isExposed() || handle->devicePixelRatio() != 1 || !isVisible()
+        || !updatesEnabled() || nativeParentWidget() != top || !isPlainlyOnWindow())
+        return false;
+    const QRect area(mapTo(top, QPoint()), size());
+    if (!QRect(QPoint(), store->size()).contains(area))
+        return false;
+    store->beginPaint(area);
     {
-        QPainter frame(&m_frame);
-        if (m_noGap)
-            PaintWithoutGap(frame);
-        else
-            PaintWithGap(frame);
+        QPainter painter(store->paintDevice());
+        painter.translate(area.topLeft());
+        paintFrame(painter);
     }
-    painter.drawPixmap(0, 0, m_frame);
+    store->endPaint();
+    store->flush(area, handle);
+    return true;
+}
+
+bool TBanner::isPlainlyOnWindow() const
+{
+    for (const QObject* child : children())
+        if (child->isWidgetType() && static_cast<const QWidget*>(child)->isVisible())
+            return false;
+    QRect area = rect();
+    for (const QWidget* w = this; !w->isWindow(); w = w->parentWidget()) {
+        if (w->graphicsEffect())
+            return false;
+        const QWidget* parent = w->parentWidget();
+        area.translate(w->pos());
+        if (!parent->rect().contains(area))
+            return false;
+        // Siblings after `w` are stacked above it.
+        bool above = false;
+        for (const QObject* sibling : parent->children()) {
+            if (sibling == w) {
+                above = true;
+            } else if (above && sibling->isWidgetType()) {
+                const auto* widget = static_cast<const QWidget*>(sibling);
+                if (!widget->isWindow() && widget->isVisible() && widget->geometry().intersects(area))
+                    return false;
+            }
+        }
+    }
+    return true;
 }
 
 void TBanner::PaintWithGap(QPainter& frame)

@@ -162,6 +162,15 @@ private:
     void applyTimer();
     // Where the entering copy's top-left corner lies.
     QPoint enteringCopy() const;
+    // The banner's whole rectangle in `painter`'s coordinates: Color, then the picture.
+    void paintFrame(QPainter& painter);
+    // A step's repaint straight into the window's backing store; false when
+    // the banner is not plainly on screen, and the widget repaint must do it.
+    bool repaintIntoWindow();
+    // Nothing covers any part of the banner (no child, no widget stacked
+    // above it or above a parent of it, no effect) and no parent's edge cuts
+    // it off.
+    bool isPlainlyOnWindow() const;
 
     int m_tag = 0;
     bool m_autoEnable = true;
@@ -179,7 +188,4 @@ private:
     QTimer* m_timer;
     QColor m_color = Qt::white;
     QColor m_fontColor = Qt::black;
-    // The off-screen frame, kept between paints so that a step allocates
-    // nothing; it is remade only when the banner's size changes.
-    QPixmap m_frame;
 };

@@ -6,6 +6,8 @@
 #include "Errors.h"
 #include "ui_BannerTestForm.h"
 
+#include <QGraphicsEffect>
+#include <QLabel>
 #include <QMetaProperty>
 #include <QPainter>
 #include <QScreen>
@@ -48,11 +50,50 @@ int pixelsOfColour(const QImage& image, const QColor& color)
     return count;
 }
 
+// Counts the drawing operations every repaint ends in, whichever way it
+// reaches the window.
+class CountingBanner : public TBanner {
+public:
+    using TBanner::TBanner;
+    int drawn = 0;
+
+protected:
+    void PaintWithGap(QPainter& frame) override
+    {
+        ++drawn;
+        TBanner::PaintWithGap(frame);
+    }
+    void PaintWithoutGap(QPainter& frame) override
+    {
+        ++drawn;
+        TBanner::PaintWithoutGap(frame);
+    }
+};
+
+// A child widget filled with one colour.
+QWidget* panel(QWidget* parent, const QRect& geometry, const QColor& color)
+{
+    auto* widget = new QWidget(parent);
+    widget->setGeometry(geometry);
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    return widget;
+}
+
+QImage onScreen(QWidget& window, const QRect& area)
+{
+    return window.screen()->grabWindow(window.winId(), area.x(), area.y(), area.width(), area.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
 // A window holding one banner at its top-left corner, shown offscreen.
 struct Host {
     explicit Host(QSize bannerSize, QColor color = Qt::black)
     {
-        banner = new TBanner(&window);
+        banner = new CountingBanner(&window);
         banner->setAutoEnable(false);
         banner->setGeometry(QRect(QPoint(0, 0), bannerSize));
         banner->setColor(color);
@@ -71,7 +112,7 @@ struct Host {
     }
 
     QWidget window;
-    TBanner* banner;
+    CountingBanner* banner;
 };
 
 // Records the banner's events in order.
@@ -82,17 +123,6 @@ QStringList* recordEvents(TBanner* banner, QStringList* log)
     QObject::connect(banner, &TBanner::OnScroll, banner, [log](TBanner*) { log->append("scroll"); });
     return log;
 }
-
-class PaintCounter : public QObject {
-public:
-    int count = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
 
 QString errorOf(const std::function<void()>& action)
 {
@@ -524,14 +554,13 @@ private slots:
         banner.setScrollEnabled(true);
         banner.setScrollInterval(0);
         banner.setScrollPixels(0);
-        PaintCounter paints;
-        banner.installEventFilter(&paints);
         const quint16 position = banner.position();
+        const int drawn = host.banner->drawn;
         scrolls.clear();
         for (int i = 0; i < 3; ++i)
             banner.scrollStep();
         QCOMPARE(banner.position(), position);
-        QCOMPARE(paints.count, 3);
+        QCOMPARE(host.banner->drawn, drawn + 3);
         QCOMPARE(scrolls.count(), 3);
     }
 
@@ -543,15 +572,74 @@ private slots:
         banner.setBitmap(picture);
         banner.setScrollEnabled(true);
         banner.setScrollPixels(60);
+        QVERIFY(QTest::qWaitForWindowExposed(&host.window));
         QCoreApplication::processEvents();
-        PaintCounter paints;
-        banner.installEventFilter(&paints);
+        const int drawn = host.banner->drawn;
         banner.scrollStep();
-        QCOMPARE(paints.count, 1); // no event processing in between
+        QCOMPARE(host.banner->drawn, drawn + 1); // no event processing in between
         // What reached the window's surface, not a fresh rendering.
-        const QImage screen = host.window.screen()->grabWindow(host.window.winId(), 0, 0, 448, 20).toImage();
-        QCOMPARE(screen.convertToFormat(QImage::Format_RGB32),
-            expectedFrame(QSize(448, 20), Qt::black, picture, { { 388, 0 } }));
+        const QImage expected = expectedFrame(QSize(448, 20), Qt::black, picture, { { 388, 0 } });
+        QCOMPARE(onScreen(host.window, QRect(0, 0, 448, 20)), expected);
+        QCOMPARE(host.frame(), expected);
+    }
+
+    // A step paints the banner's own pixels only: what is stacked above it
+    // (opaque or drawn over it), a parent edge that cuts it off, and an
+    // effect on a parent show after a step as the window painted afresh
+    // shows them, and the banner still shows each step at once.
+    void stepLeavesCoversAndClipsAlone_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::newRow("nothing over it") << "plain";
+        QTest::newRow("opaque widget above") << "opaque";
+        QTest::newRow("text above") << "label";
+        QTest::newRow("widget above a parent") << "above parent";
+        QTest::newRow("parent edge") << "clipped";
+        QTest::newRow("effect on a parent") << "effect";
+    }
+    void stepLeavesCoversAndClipsAlone()
+    {
+        QFETCH(QString, layout);
+        QWidget window;
+        window.resize(300, 40);
+        panel(&window, window.rect(), Qt::blue);
+        QWidget* box = panel(&window, QRect(0, 0, 300, 20), Qt::blue);
+        auto* banner = new CountingBanner(box);
+        banner->setAutoEnable(false);
+        banner->setColor(Qt::black);
+        banner->setGeometry(0, 0, 200, 20);
+        if (layout == "opaque") {
+            panel(box, QRect(150, 0, 50, 20), Qt::red);
+        } else if (layout == "label") {
+            auto* label = new QLabel("WWWWWW", box);
+            label->setStyleSheet("color: red");
+            label->setGeometry(150, 0, 50, 20);
+        } else if (layout == "above parent") {
+            panel(&window, QRect(150, 10, 50, 30), Qt::red);
+        } else if (layout == "clipped") {
+            box->resize(150, 20);
+        } else if (layout == "effect") {
+            box->setGraphicsEffect(new QGraphicsColorizeEffect);
+        }
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPixmap picture = patternPicture(100, 20);
+        banner->setBitmap(picture);
+        banner->setScrollPixels(60);
+        QCoreApplication::processEvents();
+
+        const int drawn = banner->drawn;
+        banner->scrollStep();
+        banner->scrollStep();
+        QCOMPARE(banner->drawn, drawn + 2);
+        const QImage stepped = onScreen(window, window.rect());
+        if (layout != "effect") {
+            const QRect open(0, 0, 100, 10); // never covered
+            const QImage expected = expectedFrame(QSize(200, 20), Qt::black, picture, { { 80, 0 } });
+            QCOMPARE(stepped.copy(open), expected.copy(open));
+        }
+        // The window painted afresh, away from its surface.
+        QCOMPARE(stepped, window.grab().toImage().convertToFormat(QImage::Format_RGB32));
     }
 
     void emptyContent_data()
